@@ -1,0 +1,74 @@
+#include "join/join_app.h"
+
+#include "join/part_set.h"
+#include "platform/system.h"
+#include "ui/join_dlg.h"
+
+namespace {
+
+constexpr const char* kNotOnFixedDisk = "ハードディスク上で実行してください。";
+constexpr const char* kFirstPartNotFound = "NWD4_322.001 が見つかりません。\n終了します。";
+constexpr const char* kFirstPartDamaged =
+    "NWD4_322.001 を正しく読み込む事ができません。\n"
+    "ファイルが壊れている可能性があります。\n"
+    "終了します。";
+
+}  // namespace
+
+CJoinApp::CJoinApp() = default;
+
+CJoinApp& GetJoinApp() { return *static_cast<CJoinApp*>(AfxGetApp()); }
+
+BOOL CJoinApp::OnCmdMsg(UINT id) {
+  if (id == ID_HELP) {
+    OnHelp();
+    return TRUE;
+  }
+  return CWinApp::OnCmdMsg(id);
+}
+
+BOOL CJoinApp::InitInstance() {
+  Enable3dControlsStatic();
+  if (!CheckFixedDrive()) return FALSE;
+  if (!LoadFirstHeader()) return FALSE;
+
+  CJoinDlg dlg;
+  m_pMainWnd = &dlg;
+  const INT_PTR result = dlg.DoModal();
+  m_pMainWnd = nullptr;  // also when the dialog could not be shown
+
+  if (result == IDOK && JoinParts()) LaunchFile(m_strFolder + m_strOutputName);
+  return FALSE;
+}
+
+BOOL CJoinApp::CheckFixedDrive() {
+  // A folder that cannot be read cannot be judged either: refuse it the same
+  // way as a folder on the wrong kind of drive.
+  if (!GetCurrentFolder(m_strFolder) || m_strFolder.empty()) {
+    AfxMessageBox(kNotOnFixedDisk);
+    return FALSE;
+  }
+  if (m_strFolder.back() != kFolderSeparator) m_strFolder += kFolderSeparator;
+  if (GetFolderDriveType(m_strFolder) != DRIVE_FIXED) {
+    AfxMessageBox(kNotOnFixedDisk);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CJoinApp::LoadFirstHeader() {
+  CFile part;
+  if (!part.Open(m_strFolder + FIRST_PART_NAME, CFile::modeRead)) {
+    AfxMessageBox(kFirstPartNotFound);
+    return FALSE;
+  }
+  const BOOL accepted = ReadDivHeader(part, m_divHeader) &&
+                        m_divHeader.nPartCount <= MAX_PART_COUNT &&
+                        DecodeOutputName(m_divHeader, GetProgramFileName(), m_strOutputName);
+  part.Close();
+  if (!accepted) {
+    AfxMessageBox(kFirstPartDamaged);
+    return FALSE;
+  }
+  return TRUE;
+}

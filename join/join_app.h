@@ -1,0 +1,40 @@
+// The application object: runs the whole program from its start-up hook,
+// from the drive check to the launch of the rebuilt installer.
+#pragma once
+
+#include <string>
+
+#include "join/div_header.h"
+#include "platform/app.h"
+
+class CJoinApp : public CWinApp {
+ public:
+  CJoinApp();
+
+  BOOL InitInstance() override;
+  BOOL OnCmdMsg(UINT id) override;
+
+  // TRUE when the working folder lies on a fixed disk; fills m_strFolder.
+  BOOL CheckFixedDrive();
+  // TRUE when the first part exists and carries a usable header; fills
+  // m_divHeader and m_strOutputName.
+  BOOL LoadFirstHeader();
+  // Writes the output from every part's payload. TRUE when it was written
+  // whole; otherwise nothing this call wrote remains.
+  BOOL JoinParts();
+
+  // The working folder, always ending with the separator.
+  std::string m_strFolder;
+  // The first part's header, the only source of the set's description.
+  DIVHEADER m_divHeader{};
+  // The header's output name, decoded.
+  std::string m_strOutputName;
+
+ private:
+  // Copies every payload into the open output. FALSE when a part could not
+  // be opened (after saying so); platform errors pass as exceptions.
+  BOOL CopyPayloads(CFile& output, unsigned char* buffer);
+};
+
+// The running application.
+CJoinApp& GetJoinApp();

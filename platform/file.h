@@ -1,0 +1,85 @@
+// Files as the logic sees them: opening answers with a flag and never
+// throws; every other operation on an open file throws CFileException when
+// the system fails. Every open is exclusive: while one opener holds a file,
+// no other opener, in this process or another, can open it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+class CFileException {
+ public:
+  enum Cause {
+    none = 0,
+    genericException = 1,
+    fileNotFound = 2,
+    badPath = 3,
+    tooManyOpenFiles = 4,
+    accessDenied = 5,
+    invalidFile = 6,
+    removeCurrentDir = 7,
+    directoryFull = 8,
+    badSeek = 9,
+    hardIO = 10,
+    sharingViolation = 11,
+    lockViolation = 12,
+    diskFull = 13,
+    endOfFile = 14,
+  };
+
+  explicit CFileException(int cause, long osError = -1, std::string fileName = {})
+      : m_cause(cause), m_lOsError(osError), m_strFileName(std::move(fileName)) {}
+
+  // The cause's text with %1 replaced by the file name, or by the framework's
+  // word for an untitled file when no name is known.
+  std::string GetErrorMessage() const;
+
+  int m_cause;
+  long m_lOsError;
+  std::string m_strFileName;
+};
+
+class CFile {
+ public:
+  enum OpenFlags : UINT {
+    modeRead = 0x0000,
+    modeWrite = 0x0001,
+    modeCreate = 0x1000,
+  };
+  enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+
+  CFile() = default;
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+  // Closes an open file; a failure to close is ignored here, as nothing could
+  // be done about it while the stack unwinds.
+  ~CFile();
+
+  // modeRead: read access, the file must exist. modeCreate | modeWrite: write
+  // access, the file is created or truncated. A name without a folder is
+  // relative to the current folder. Only regular files open.
+  BOOL Open(const std::string& fileName, UINT openFlags);
+
+  UINT Read(void* buffer, UINT count);
+  // Writes all of count bytes; a write that the system completes only in part
+  // throws diskFull naming this file's path.
+  void Write(const void* buffer, UINT count);
+  std::uint64_t Seek(std::int64_t offset, UINT from);
+  std::uint64_t GetLength();
+  // Releases the handle and forgets the path, then throws if the system
+  // failed to close it.
+  void Close();
+  // Closes without throwing.
+  void Abort();
+
+  bool IsOpen() const { return m_hFile != kNoHandle; }
+  const std::string& GetFilePath() const { return m_strFileName; }
+
+ private:
+  static constexpr std::intptr_t kNoHandle = -1;
+
+  std::intptr_t m_hFile = kNoHandle;  // the backend's handle
+  std::string m_strFileName;          // absolute path, for error reports
+};

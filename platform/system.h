@@ -1,0 +1,52 @@
+// System services the logic calls besides files: the working folder and its
+// drive, deleting a file, the copy buffer, launching a program and decoding
+// the part headers' multi-byte text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/types.h"
+
+// The separator the backend's paths use between folder and file name.
+extern const char kFolderSeparator;
+
+// The process's current folder. Returns FALSE when it cannot be read.
+BOOL GetCurrentFolder(std::string& folder);
+
+// The drive type (DRIVE_FIXED, DRIVE_REMOVABLE, ...) of the storage that
+// holds the given folder.
+UINT GetFolderDriveType(const std::string& folder);
+
+// Deletes a file; the result tells whether it is gone.
+BOOL DeleteFile(const std::string& fileName);
+
+// The program file's name without its folder, for example "NWD4_322.exe".
+std::string GetProgramFileName();
+
+// Starts the file at the given full path in a normal window, without waiting.
+// Whether it started is not reported: nothing could follow from it.
+void LaunchFile(const std::string& fullPath);
+
+// Decodes Shift-JIS (code page 932) bytes to UTF-8, whatever the system's
+// locale. Returns FALSE for a byte sequence that is not valid in that code
+// page.
+BOOL DecodeCodePage932(const char* bytes, std::size_t length, std::string& utf8);
+
+// One block of zero-filled memory, held for the lifetime of the object.
+// data() is null when the memory could not be had.
+class CGlobalBuffer {
+ public:
+  explicit CGlobalBuffer(std::size_t size);
+  CGlobalBuffer(const CGlobalBuffer&) = delete;
+  CGlobalBuffer& operator=(const CGlobalBuffer&) = delete;
+  ~CGlobalBuffer();
+
+  unsigned char* data() const { return m_pData; }
+  std::size_t size() const { return m_nSize; }
+
+ private:
+  unsigned char* m_pData = nullptr;
+  std::size_t m_nSize = 0;
+  void* m_hMemory = nullptr;  // the backend's handle of the block
+};

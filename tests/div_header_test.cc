@@ -1,0 +1,139 @@
+#include "join/div_header.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/test_util.h"
+
+namespace {
+
+DIVHEADER WithSignature(const unsigned char (&signature)[16]) {
+  DIVHEADER header = testutil::Header(1, 1, 0);
+  std::memcpy(header.szSignature, signature, 16);
+  return header;
+}
+
+TEST(DivHeader, FieldsAreLittleEndianAtTheirOffsets) {
+  unsigned char bytes[PART_HEADER_SIZE] = {};
+  std::memcpy(bytes, "DIVINFO", 8);
+  std::memcpy(bytes + 80, "A.EXE", 6);
+  const unsigned char total[] = {0x0A, 0x00, 0x20, 0x00};
+  const unsigned char number[] = {0x02, 0x00, 0x00, 0x00};
+  const unsigned char count[] = {0xFF, 0xFF, 0xFF, 0xFF};
+  std::memcpy(bytes + 144, total, 4);
+  std::memcpy(bytes + 148, number, 4);
+  std::memcpy(bytes + 152, count, 4);
+  const DIVHEADER header = ParseDivHeader(bytes);
+  EXPECT_EQ(header.nTotalSize, 0x0020000A);
+  EXPECT_EQ(header.nPartNumber, 2);
+  EXPECT_EQ(header.nPartCount, -1);
+  EXPECT_STREQ(header.szOutputName, "A.EXE");
+
+  unsigned char again[PART_HEADER_SIZE];
+  FormatDivHeader(header, again);
+  EXPECT_EQ(0, std::memcmp(bytes, again, PART_HEADER_SIZE));
+}
+
+TEST(DivHeader, SignatureEndsAtNulOrAtLeadByteBeforeNul) {
+  EXPECT_TRUE(
+      HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0, 'x', 'y', 0xFF})));
+  EXPECT_TRUE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0x81, 0})));
+  EXPECT_TRUE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0xFC, 0})));
+  EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 'X', 0})));
+  // A lead byte with a trail byte is a whole character: the text goes on.
+  EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0x81, 0x40, 0})));
+  // 0xA0 is a single-byte (half-width) character, not a lead byte.
+  EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0xA0, 0})));
+  EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 0})));
+  EXPECT_FALSE(HasDivSignature(WithSignature({'d', 'I', 'V', 'I', 'N', 'F', 'O', 0})));
+}
+
+TEST(DivHeader, PartNamesHaveAtLeastThreeDigits) {
+  EXPECT_EQ(PartFileName(1), "NWD4_322.001");
+  EXPECT_EQ(PartFileName(7), "NWD4_322.007");
+  EXPECT_EQ(PartFileName(999), "NWD4_322.999");
+  EXPECT_EQ(PartFileName(1234), "NWD4_322.1234");
+}
+
+class OutputName : public ::testing::Test {
+ protected:
+  static bool Accepted(const std::string& bytes, std::string* decoded = nullptr) {
+    DIVHEADER header = testutil::Header(1, 1, 0);
+    std::memset(header.szOutputName, 0, sizeof header.szOutputName);
+    std::memcpy(header.szOutputName, bytes.data(), std::min<std::size_t>(bytes.size(), 64));
+    std::string name = "unchanged";
+    const bool ok = DecodeOutputName(header, "NWD4_322.exe", name);
+    if (decoded) *decoded = name;
+    return ok;
+  }
+};
+
+TEST_F(OutputName, ShiftJisIsDecodedToUtf8) {
+  std::string name;
+  // "ソ" is 0x83 0x5C: its second byte is a backslash, which must not count
+  // as a separator.
+  ASSERT_TRUE(Accepted("\x83\x5C\x83\x8B\x83\x6C.exe", &name));
+  EXPECT_EQ(name, "ソルネ.exe");
+  ASSERT_TRUE(Accepted("SETUP.EXE", &name));
+  EXPECT_EQ(name, "SETUP.EXE");
+  ASSERT_TRUE(Accepted("\xB1\xB2.exe", &name));  // half-width katakana
+  EXPECT_EQ(name, "ｱｲ.exe");
+}
+
+TEST_F(OutputName, EmptyNameIsKeptForTheJoinerToReport) {
+  std::string name;
+  EXPECT_TRUE(Accepted("", &name));
+  EXPECT_EQ(name, "");
+}
+
+TEST_F(OutputName, NameWithoutNulInItsFieldIsRefused) {
+  EXPECT_FALSE(Accepted(std::string(64, 'A')));
+  EXPECT_TRUE(Accepted(std::string(63, 'A')));
+}
+
+TEST_F(OutputName, InvalidShiftJisIsRefused) {
+  EXPECT_FALSE(Accepted("\x81"));           // a lead byte cut off by the NUL
+  EXPECT_FALSE(Accepted("A\x81\x20.exe"));  // a lead byte before a byte no character has
+}
+
+TEST_F(OutputName, AnythingButABareNameOfAnOrdinaryFileIsRefused) {
+  const char* const refused[] = {"..\\SETUP.EXE",
+                                 "sub/SETUP.EXE",
+                                 "C:SETUP.EXE",
+                                 "SETUP.EXE:stream",
+                                 "\\SETUP.EXE",
+                                 ".",
+                                 "..",
+                                 "...",
+                                 "   ",
+                                 "CON",
+                                 "con",
+                                 "PRN.txt",
+                                 "AUX",
+                                 "NUL.exe",
+                                 "nul.",
+                                 "COM1",
+                                 "com9.exe",
+                                 "LPT1",
+                                 "lpt9.txt",
+                                 "CON .txt",
+                                 "NWD4_322.001",
+                                 "nwd4_322.002",
+                                 "NWD4_322.001.",
+                                 "NWD4_322.001 ",
+                                 "NWD4_322.1234",
+                                 "NWD4_322.exe",
+                                 "nwd4_322.EXE",
+                                 "TAB\tNAME.exe"};
+  for (const char* name : refused) EXPECT_FALSE(Accepted(name)) << name;
+}
+
+TEST_F(OutputName, NamesThatOnlyResembleRefusedOnesPass) {
+  const char* const accepted[] = {"COM0.exe",      "COM10",        "CONSOLE.EXE",
+                                  "LPT.exe",       "NWD4_322.000", "NWD4_322.01",
+                                  "NWD4_322.0001", "NWD4_322.ex",  "a..b.exe"};
+  for (const char* name : accepted) EXPECT_TRUE(Accepted(name)) << name;
+}
+
+}  // namespace

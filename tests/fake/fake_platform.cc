@@ -1,0 +1,373 @@
+// The backend functions over the fake world of fake_platform.h.
+#include "tests/fake/fake_platform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "platform/backend.h"
+#include "platform/dialog.h"
+#include "platform/system.h"
+#include "platform/window.h"
+
+namespace fake {
+namespace {
+
+Platform* g_current = nullptr;
+
+std::string Hex(unsigned long value) {
+  std::ostringstream out;
+  out << "0x" << std::hex << value;
+  return out.str();
+}
+
+const char* ActionName(UserAction action) {
+  switch (action) {
+    case UserAction::Execute:
+      return "Execute";
+    case UserAction::Cancel:
+      return "Cancel";
+    case UserAction::Escape:
+      return "Escape";
+    case UserAction::CloseButton:
+      return "CloseButton";
+    case UserAction::F1:
+      return "F1";
+    case UserAction::Paint:
+      return "Paint";
+  }
+  return "?";
+}
+
+}  // namespace
+
+Platform::Platform() : previous_(g_current) { g_current = this; }
+
+Platform::~Platform() { g_current = previous_; }
+
+Platform& Platform::Current() {
+  if (!g_current) std::abort();
+  return *g_current;
+}
+
+void Platform::AddFile(const std::string& name, std::vector<unsigned char> data) {
+  files[name].data = std::move(data);
+}
+
+const std::vector<unsigned char>& Platform::Data(const std::string& name) const {
+  return files.at(name).data;
+}
+
+void Platform::FailOn(Op op, const std::string& name, int cause, int nth) {
+  faults_.push_back({op, name, cause, nth, 0});
+}
+
+void Platform::OnOpen(const std::string& name, int nth, std::function<void()> action) {
+  openHooks_.push_back({name, nth, 0, std::move(action)});
+}
+
+std::vector<std::string> Platform::Events(const std::string& prefix) const {
+  std::vector<std::string> selected;
+  for (const std::string& entry : log) {
+    if (entry.compare(0, prefix.size(), prefix) == 0) selected.push_back(entry);
+  }
+  return selected;
+}
+
+std::string Platform::BareName(const std::string& path) const {
+  std::string base = folder;
+  if (!base.empty() && base.back() != '\\') base += '\\';
+  if (path.compare(0, base.size(), base) == 0) return path.substr(base.size());
+  return path;
+}
+
+std::string Platform::FullPath(const std::string& bareName) const {
+  std::string base = folder;
+  if (!base.empty() && base.back() != '\\') base += '\\';
+  return base + bareName;
+}
+
+void Platform::MaybeFail(Op op, const std::string& name) {
+  for (Fault& fault : faults_) {
+    if (fault.op != op || (!fault.name.empty() && fault.name != name)) continue;
+    if (++fault.seen == fault.nth) throw CFileException(fault.cause, 1117);
+  }
+}
+
+void Platform::RunOpenHooks(const std::string& name) {
+  for (OpenHook& hook : openHooks_) {
+    if (hook.name == name && ++hook.seen == hook.nth) hook.action();
+  }
+}
+
+std::vector<std::string> Platform::OpenFileNames() const {
+  std::vector<std::string> names;
+  for (const auto& entry : handles) names.push_back(entry.second.name);
+  return names;
+}
+
+}  // namespace fake
+
+using fake::Op;
+using fake::Platform;
+
+// --- files ---
+
+CFile::~CFile() { Abort(); }
+
+BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
+  Platform& p = Platform::Current();
+  const std::string name = p.BareName(fileName);
+  const bool write = (openFlags & modeWrite) != 0;
+  p.RunOpenHooks(name);
+  const auto file = p.files.find(name);
+  const bool heldHere = std::any_of(p.handles.begin(), p.handles.end(),
+                                    [&](const auto& h) { return h.second.name == name; });
+  bool opens = !name.empty() && name.find('\\') == std::string::npos && !heldHere;
+  if (write) {
+    opens =
+        opens && (file == p.files.end() || (!file->second.heldByOther && !file->second.readOnly));
+  } else {
+    opens = opens && file != p.files.end() && !file->second.heldByOther;
+  }
+  if (!opens) {
+    p.log.push_back("open-failed " + name);
+    return FALSE;
+  }
+  if (write) p.files[name].data.clear();
+  m_hFile = p.nextHandle++;
+  m_strFileName = p.FullPath(name);
+  p.handles[m_hFile] = {name, 0, write};
+  p.log.push_back("open " + name + (write ? " write" : " read"));
+  return TRUE;
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+  Platform& p = Platform::Current();
+  Platform::Handle& h = p.handles.at(m_hFile);
+  p.MaybeFail(Op::Read, h.name);
+  const std::vector<unsigned char>& data = p.files.at(h.name).data;
+  const std::uint64_t available = h.position < data.size() ? data.size() - h.position : 0;
+  const UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, available));
+  if (got > 0) std::memcpy(buffer, data.data() + h.position, got);
+  h.position += got;
+  p.log.push_back("read " + h.name + " " + std::to_string(count) +
+                  (got == count ? "" : " got " + std::to_string(got)));
+  return got;
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (count == 0) return;
+  Platform& p = Platform::Current();
+  Platform::Handle& h = p.handles.at(m_hFile);
+  p.MaybeFail(Op::Write, h.name);
+  const UINT taken =
+      static_cast<UINT>(std::min<std::int64_t>(count, std::max<std::int64_t>(p.freeSpace, 0)));
+  std::vector<unsigned char>& data = p.files.at(h.name).data;
+  if (data.size() < h.position + taken) data.resize(h.position + taken);
+  std::memcpy(data.data() + h.position, buffer, taken);
+  h.position += taken;
+  p.freeSpace -= taken;
+  p.log.push_back("write " + h.name + " " + std::to_string(count));
+  if (taken < count) throw CFileException(CFileException::diskFull, -1, m_strFileName);
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
+  Platform& p = Platform::Current();
+  Platform::Handle& h = p.handles.at(m_hFile);
+  p.MaybeFail(Op::Seek, h.name);
+  const std::int64_t base = from == begin ? 0
+                            : from == current
+                                ? static_cast<std::int64_t>(h.position)
+                                : static_cast<std::int64_t>(p.files.at(h.name).data.size());
+  if (base + offset < 0) throw CFileException(CFileException::badSeek, 131);
+  h.position = static_cast<std::uint64_t>(base + offset);
+  p.log.push_back("seek " + h.name + " " + std::to_string(h.position));
+  return h.position;
+}
+
+std::uint64_t CFile::GetLength() {
+  Platform& p = Platform::Current();
+  const Platform::Handle& h = p.handles.at(m_hFile);
+  p.MaybeFail(Op::GetLength, h.name);
+  return p.files.at(h.name).data.size();
+}
+
+void CFile::Close() {
+  if (m_hFile == kNoHandle) return;
+  Platform& p = Platform::Current();
+  const std::string name = p.handles.at(m_hFile).name;
+  p.handles.erase(m_hFile);
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  p.log.push_back("close " + name);
+  p.MaybeFail(Op::Close, name);
+}
+
+void CFile::Abort() {
+  try {
+    Close();
+  } catch (const CFileException&) {
+  }
+}
+
+// --- system services ---
+
+const char kFolderSeparator = '\\';
+
+BOOL GetCurrentFolder(std::string& folder) {
+  const Platform& p = Platform::Current();
+  if (!p.folderReadable) return FALSE;
+  folder = p.folder;
+  return TRUE;
+}
+
+UINT GetFolderDriveType(const std::string& folder) {
+  Platform& p = Platform::Current();
+  p.log.push_back("drive-type " + folder);
+  return p.driveType;
+}
+
+BOOL DeleteFile(const std::string& fileName) {
+  Platform& p = Platform::Current();
+  const std::string name = p.BareName(fileName);
+  const auto file = p.files.find(name);
+  const bool open = std::any_of(p.handles.begin(), p.handles.end(),
+                                [&](const auto& h) { return h.second.name == name; });
+  if (file == p.files.end() || file->second.heldByOther || file->second.readOnly || open) {
+    p.log.push_back("delete-failed " + name);
+    return FALSE;
+  }
+  p.files.erase(file);
+  p.log.push_back("delete " + name);
+  return TRUE;
+}
+
+std::string GetProgramFileName() {
+  const std::string& path = Platform::Current().programPath;
+  return path.substr(path.find_last_of('\\') + 1);
+}
+
+void LaunchFile(const std::string& fullPath) {
+  Platform::Current().log.push_back("launch " + fullPath);
+}
+
+CGlobalBuffer::CGlobalBuffer(std::size_t size) {
+  Platform& p = Platform::Current();
+  if (p.failAllocation) {
+    p.log.push_back("alloc-failed");
+    return;
+  }
+  m_pData = static_cast<unsigned char*>(std::calloc(size, 1));
+  m_nSize = size;
+  p.log.push_back("alloc " + std::to_string(size));
+}
+
+CGlobalBuffer::~CGlobalBuffer() {
+  if (!m_pData) return;
+  std::free(m_pData);
+  Platform::Current().log.push_back("free");
+}
+
+// --- windows ---
+
+namespace {
+int g_iconResource;  // the address stands for the program's icon
+}
+
+CWnd* CWnd::GetLastActivePopup() { return this; }
+
+BOOL CWnd::IsIconic() const { return Platform::Current().iconic; }
+
+void CWnd::SetIcon(HICON icon, BOOL bigIcon) {
+  Platform::Current().log.push_back(std::string("set-icon ") + (bigIcon ? "big" : "small") +
+                                    (icon ? "" : " none"));
+}
+
+void CWnd::GetClientRect(CRect* rect) const { *rect = Platform::Current().clientRect; }
+
+std::intptr_t CWnd::SendMessage(UINT message, std::uintptr_t wParam, std::intptr_t) {
+  Platform::Current().log.push_back("send " + fake::Hex(message) + " " + std::to_string(wParam));
+  return 0;
+}
+
+CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(7) {
+  Platform::Current().log.push_back("paint-begin");
+}
+
+CPaintDC::~CPaintDC() { Platform::Current().log.push_back("paint-end"); }
+
+void CPaintDC::DrawIcon(int x, int y, HICON icon) {
+  Platform::Current().log.push_back("draw-icon " + std::to_string(x) + " " + std::to_string(y) +
+                                    (icon ? "" : " none"));
+}
+
+int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
+
+namespace platform {
+
+void InitProcess() { Platform::Current().log.push_back("init-process"); }
+
+std::string GetProgramPath() { return Platform::Current().programPath; }
+
+INT_PTR RunModalDialog(CDialog& dialog) {
+  Platform& p = Platform::Current();
+  if (!p.dialogCanBeShown) {
+    p.log.push_back("dialog-failed");
+    return -1;
+  }
+  dialog.m_hWnd = &dialog;
+  p.log.push_back("dialog-shown " + std::to_string(dialog.GetTemplateId()));
+  if (dialog.OnInitDialog()) p.log.push_back("focus first-tab-stop");
+  while (!dialog.IsEnded()) {
+    if (p.script.empty()) {
+      // A user who does nothing more closes the window.
+      p.script.push_back(fake::UserAction::CloseButton);
+    }
+    const fake::UserAction action = p.script.front();
+    p.script.pop_front();
+    p.log.push_back(std::string("user ") + fake::ActionName(action));
+    switch (action) {
+      case fake::UserAction::Execute:
+        dialog.OnCommand(IDOK);
+        break;
+      case fake::UserAction::Cancel:
+      case fake::UserAction::Escape:
+      case fake::UserAction::CloseButton:
+        dialog.OnCommand(IDCANCEL);
+        break;
+      case fake::UserAction::F1:
+        dialog.OnCommand(ID_HELP);
+        break;
+      case fake::UserAction::Paint:
+        dialog.OnPaint();
+        break;
+    }
+  }
+  p.log.push_back("dialog-ended " + std::to_string(dialog.GetResult()));
+  dialog.m_hWnd = nullptr;
+  return dialog.GetResult();
+}
+
+int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& caption, UINT type) {
+  Platform& p = Platform::Current();
+  p.messages.push_back({text, caption, type, owner, p.OpenFileNames()});
+  const char* icon = (type & MB_ICONMASK) == MB_ICONSTOP          ? "stop"
+                     : (type & MB_ICONMASK) == MB_ICONEXCLAMATION ? "exclamation"
+                                                                  : "other";
+  p.log.push_back(std::string("message ") + icon + (owner ? " owned" : " unowned") + ": " + text);
+  return IDOK;
+}
+
+BOOL StartHelpViewer(const std::string& helpFile, DWORD context) {
+  Platform& p = Platform::Current();
+  p.log.push_back("help " + helpFile + " " + fake::Hex(context));
+  return p.helpViewerStarts ? TRUE : FALSE;
+}
+
+HICON LoadIconResource(UINT id) {
+  return id == 128 ? reinterpret_cast<HICON>(&g_iconResource) : nullptr;
+}
+
+}  // namespace platform

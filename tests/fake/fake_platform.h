@@ -1,0 +1,115 @@
+// A scripted, in-memory platform for tests: a working folder of files, a
+// user who answers the dialog from a script, injectable faults, and an
+// ordered log of everything the program asked of the platform.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/types.h"
+
+class CWnd;
+
+namespace fake {
+
+enum class Op { Open, Read, Write, Seek, GetLength, Close };
+
+// What the scripted user does while the dialog is open.
+enum class UserAction { Execute, Cancel, Escape, CloseButton, F1, Paint };
+
+struct File {
+  std::vector<unsigned char> data;
+  bool heldByOther = false;  // another program has it open
+  bool readOnly = false;     // can be neither replaced nor deleted
+};
+
+struct Message {
+  std::string text;
+  std::string caption;
+  UINT type;
+  CWnd* owner;
+  std::vector<std::string> openFiles;  // bare names open while it waited
+};
+
+class Platform {
+ public:
+  // The newest Platform is the one the program talks to while it lives.
+  Platform();
+  ~Platform();
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+  static Platform& Current();
+
+  // --- the world ---
+  std::string folder = "C:\\SETUP";  // the current folder as the system gives it
+  bool folderReadable = true;
+  UINT driveType = DRIVE_FIXED;
+  std::string programPath = "C:\\SETUP\\NWD4_322.exe";
+  std::map<std::string, File> files;  // by bare name, in the working folder
+
+  void AddFile(const std::string& name, std::vector<unsigned char> data);
+  const std::vector<unsigned char>& Data(const std::string& name) const;
+  bool Exists(const std::string& name) const { return files.count(name) != 0; }
+
+  // --- the user ---
+  std::deque<UserAction> script;
+  bool dialogCanBeShown = true;
+  bool iconic = false;
+  CRect clientRect{0, 0, 160, 40};
+  bool helpViewerStarts = false;
+
+  // --- faults ---
+  // The nth call (counting from 1) of op on the named file throws a
+  // CFileException of the cause; name "" matches any file.
+  void FailOn(Op op, const std::string& name, int cause, int nth = 1);
+  bool failAllocation = false;
+  // Bytes the disk still takes; a write beyond it completes only in part.
+  std::int64_t freeSpace = INT64_MAX;
+  // Runs once, just before the nth open of the named file: lets a test
+  // change the folder at an exact moment.
+  void OnOpen(const std::string& name, int nth, std::function<void()> action);
+
+  // --- what happened ---
+  std::vector<std::string> log;
+  std::vector<Message> messages;
+  std::vector<std::string> Events(const std::string& prefix) const;
+
+  // --- for the backend functions ---
+  struct Handle {
+    std::string name;
+    std::uint64_t position = 0;
+    bool write = false;
+  };
+  std::map<std::intptr_t, Handle> handles;
+  std::intptr_t nextHandle = 1;
+  std::string BareName(const std::string& path) const;
+  std::string FullPath(const std::string& bareName) const;
+  void MaybeFail(Op op, const std::string& name);
+  std::vector<std::string> OpenFileNames() const;
+  void RunOpenHooks(const std::string& name);
+
+ private:
+  struct Fault {
+    Op op;
+    std::string name;
+    int cause;
+    int nth;
+    int seen;
+  };
+  struct OpenHook {
+    std::string name;
+    int nth;
+    int seen;
+    std::function<void()> action;
+  };
+  std::vector<Fault> faults_;
+  std::vector<OpenHook> openHooks_;
+  Platform* previous_;
+};
+
+}  // namespace fake
