@@ -191,7 +191,8 @@ std::uint64_t CFile::GetLength() {
   Platform& p = Platform::Current();
   const Platform::Handle& h = p.handles.at(m_hFile);
   p.MaybeFail(Op::GetLength, h.name);
-  return p.files.at(h.name).data.size();
+  const fake::File& file = p.files.at(h.name);
+  return file.data.size() + file.extraLength;
 }
 
 void CFile::Close() {

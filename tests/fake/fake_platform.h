@@ -26,6 +26,9 @@ struct File {
   std::vector<unsigned char> data;
   bool heldByOther = false;  // another program has it open
   bool readOnly = false;     // can be neither replaced nor deleted
+  // Length reported beyond the bytes held, for files too large to hold in a
+  // test; reading stops at the bytes held.
+  std::uint64_t extraLength = 0;
 };
 
 struct Message {
