@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native program and its tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer (unit, backend, tool
+# and end-to-end tests in real windows), then the Windows program and its
+# tests under Wine. Run from anywhere, as root on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install_deps.sh
+
+echo "== format"
+git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== native build and tests (sanitizers on)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
+
+echo "== Windows program"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+bash tests/wine/run_wine_tests.sh build/mingw/NWD4_322.exe build/asan/nwd_split build/wine
