@@ -1,0 +1,148 @@
+// System services over POSIX: the current folder, the program's own path,
+// launching a file with the desktop's opener, memory, process set-up.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/system.h"
+
+namespace {
+
+constexpr const char* kLauncherName = "xdg-open";
+constexpr const char* kDefaultSearchPath = "/usr/local/bin:/usr/bin:/bin";
+
+std::string ReadLink(const char* path) {
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t length = ::readlink(path, buffer.data(), buffer.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      return std::string(buffer.data(), static_cast<std::size_t>(length));
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// The launcher's full path from PATH, or "" when there is none. Only
+// absolute entries count: an empty or relative one would mean the working
+// folder, which holds downloaded files.
+std::string FindOnSearchPath(const std::string& program) {
+  const char* variable = std::getenv("PATH");
+  const std::string searchPath = variable ? variable : kDefaultSearchPath;
+  std::string::size_type start = 0;
+  for (;;) {
+    const std::string::size_type colon = searchPath.find(':', start);
+    const std::string entry = searchPath.substr(start, colon - start);
+    if (!entry.empty() && entry[0] == '/') {
+      const std::string candidate = entry + "/" + program;
+      struct stat st;
+      if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          ::access(candidate.c_str(), X_OK) == 0) {
+        return candidate;
+      }
+    }
+    if (colon == std::string::npos) return {};
+    start = colon + 1;
+  }
+}
+
+}  // namespace
+
+const char kFolderSeparator = '/';
+
+BOOL GetCurrentFolder(std::string& folder) {
+  std::vector<char> buffer(4096);
+  while (!::getcwd(buffer.data(), buffer.size())) {
+    // Too small is the only failure worth another try; a folder that was
+    // deleted or cannot be reached has no name to give.
+    if (errno != ERANGE) return FALSE;
+    buffer.resize(buffer.size() * 2);
+  }
+  folder = buffer.data();
+  return TRUE;
+}
+
+std::string GetProgramFileName() {
+  std::string path = platform::GetProgramPath();
+  if (path.empty()) path = program_invocation_name;
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+void LaunchFile(const std::string& fullPath) {
+  const std::string launcher = FindOnSearchPath(kLauncherName);
+  if (launcher.empty()) return;
+
+  // Everything the children need is made before the fork: between fork and
+  // exec only async-signal-safe calls are allowed.
+  char* const argv[] = {const_cast<char*>(kLauncherName), const_cast<char*>(fullPath.c_str()),
+                        nullptr};
+  sigset_t noSignals;
+  sigemptyset(&noSignals);
+  struct sigaction defaultAction = {};
+  defaultAction.sa_handler = SIG_DFL;
+
+  const pid_t child = ::fork();
+  if (child < 0) return;
+  if (child == 0) {
+    // Its own session, so the launched program outlives us and takes no
+    // signals from our terminal, and quiet standard streams.
+    ::setsid();
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      ::dup2(null, STDIN_FILENO);
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+      if (null > STDERR_FILENO) ::close(null);
+    }
+    // The launcher runs as a grandchild, which its init adopts and reaps:
+    // the opener may run its handler in the foreground, and we wait for
+    // none of it.
+    const pid_t grandchild = ::fork();
+    if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
+    // Nothing of ours goes with it: no descriptor that a library opened
+    // without close-on-exec, no ignored or blocked signal.
+    ::close_range(STDERR_FILENO + 1, ~0U, 0);
+    ::sigaction(SIGPIPE, &defaultAction, nullptr);
+    ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
+    ::execv(launcher.c_str(), argv);
+    ::_exit(127);
+  }
+  int status;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+CGlobalBuffer::CGlobalBuffer(std::size_t size)
+    : m_pData(static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1))),
+      m_nSize(m_pData ? size : 0),
+      m_hMemory(m_pData) {}
+
+CGlobalBuffer::~CGlobalBuffer() { std::free(m_pData); }
+
+namespace platform {
+
+void InitProcess() {
+  // A write to a closed pipe is an error to report, not a reason to die.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string GetProgramPath() {
+  std::string path = ReadLink("/proc/self/exe");
+  // The name of a program file replaced while it runs.
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() &&
+      path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    path.erase(path.size() - deleted.size());
+  }
+  return path;
+}
+
+}  // namespace platform
