@@ -1,0 +1,362 @@
+// CFile and DeleteFile over real files: exclusive opening between processes
+// and within one, what may be opened, and the errors each operation raises.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/file.h"
+#include "platform/system.h"
+#include "tests/posix/posix_test_util.h"
+
+namespace {
+
+using posixtest::Exists;
+using posixtest::OpenerProcess;
+using posixtest::ReadFile;
+using posixtest::TempFolder;
+using posixtest::WriteFile;
+
+constexpr UINT kRead = CFile::modeRead;
+constexpr UINT kCreate = CFile::modeCreate | CFile::modeWrite;
+
+struct OpenerPair {
+  const char* name;
+  UINT first;
+  UINT second;
+};
+
+constexpr OpenerPair kOpenerPairs[] = {
+    {"reader then reader", kRead, kRead},
+    {"reader then writer", kRead, kCreate},
+    {"writer then reader", kCreate, kRead},
+    {"writer then writer", kCreate, kCreate},
+};
+
+// Stops a test that would otherwise hang in an open that waits.
+class HangGuard {
+ public:
+  HangGuard() { ::alarm(10); }
+  ~HangGuard() { ::alarm(0); }
+};
+
+TEST(FilePosixExclusive, SecondOpenerInThisProcessIsRefusedUntilTheFirstCloses) {
+  TempFolder folder;
+  const std::string path = folder / "NWD4_322.001";
+  for (const OpenerPair& pair : kOpenerPairs) {
+    SCOPED_TRACE(pair.name);
+    WriteFile(path, "payload");
+    CFile first;
+    ASSERT_TRUE(first.Open(path, pair.first));
+    CFile second;
+    EXPECT_FALSE(second.Open(path, pair.second));
+    EXPECT_FALSE(second.IsOpen());
+    first.Close();
+    EXPECT_TRUE(second.Open(path, pair.second));
+  }
+}
+
+TEST(FilePosixExclusive, OpenerInAnotherProcessIsRefused) {
+  TempFolder folder;
+  const std::string path = folder / "NWD4_322.001";
+  for (const OpenerPair& pair : kOpenerPairs) {
+    SCOPED_TRACE(pair.name);
+    WriteFile(path, "payload");
+    {
+      // The other program holds the file: this one is refused.
+      OpenerProcess other(path, pair.first);
+      ASSERT_TRUE(other.opened());
+      CFile file;
+      EXPECT_FALSE(file.Open(path, pair.second));
+    }
+    {
+      // This program holds it: the other one is refused.
+      CFile file;
+      ASSERT_TRUE(file.Open(path, pair.first));
+      OpenerProcess other(path, pair.second);
+      EXPECT_FALSE(other.opened());
+    }
+    OpenerProcess afterwards(path, pair.second);
+    EXPECT_TRUE(afterwards.opened());
+  }
+}
+
+TEST(FilePosixExclusive, CreatingAHeldFileLeavesItsContentsAlone) {
+  TempFolder folder;
+  const std::string path = folder / "SETUP.EXE";
+  WriteFile(path, "held by a reader");
+  {
+    CFile reader;
+    ASSERT_TRUE(reader.Open(path, kRead));
+    CFile writer;
+    EXPECT_FALSE(writer.Open(path, kCreate));
+  }
+  EXPECT_EQ(ReadFile(path), "held by a reader");
+  {
+    OpenerProcess reader(path, kRead);
+    ASSERT_TRUE(reader.opened());
+    CFile writer;
+    EXPECT_FALSE(writer.Open(path, kCreate));
+  }
+  EXPECT_EQ(ReadFile(path), "held by a reader");
+}
+
+TEST(FilePosixExclusive, ProgramStartedWhileAFileIsOpenDoesNotKeepItLocked) {
+  TempFolder folder;
+  const std::string path = folder / "SETUP.EXE";
+  CFile file;
+  ASSERT_TRUE(file.Open(path, kCreate));
+  const pid_t started = ::fork();
+  ASSERT_GE(started, 0);
+  if (started == 0) {
+    ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // The started program has replaced its image once it runs something else.
+  for (int i = 0; i < 1000 && ReadFile("/proc/" + std::to_string(started) + "/comm") != "sleep\n";
+       ++i) {
+    ::usleep(10000);
+  }
+  file.Close();
+  CFile again;
+  EXPECT_TRUE(again.Open(path, kRead));
+  ::kill(started, SIGKILL);
+  int status;
+  ::waitpid(started, &status, 0);
+}
+
+TEST(FilePosixOpen, OnlyRegularFilesOpenAndNothingWaits) {
+  TempFolder folder;
+  const std::string fifo = folder / "NWD4_322.001";
+  const std::string directory = folder / "NWD4_322.002";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+  HangGuard guard;
+  for (const std::string& path : {fifo, directory, std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
+    CFile reader;
+    EXPECT_FALSE(reader.Open(path, kRead));
+    EXPECT_FALSE(reader.IsOpen());
+    CFile writer;
+    EXPECT_FALSE(writer.Open(path, kCreate));
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(FilePosixOpen, MissingFileOrFolderFailsWithoutThrowing) {
+  TempFolder folder;
+  WriteFile(folder / "plain", "x");
+  CFile file;
+  EXPECT_FALSE(file.Open(folder / "NWD4_322.001", kRead));
+  EXPECT_FALSE(file.Open(folder / "no folder/SETUP.EXE", kCreate));
+  EXPECT_FALSE(file.Open(folder / "plain/SETUP.EXE", kCreate));
+  EXPECT_FALSE(file.Open("", kRead));
+  EXPECT_FALSE(Exists(folder / "NWD4_322.001"));
+}
+
+TEST(FilePosixOpen, BareNameIsTakenFromTheCurrentFolderAndReportedWithIt) {
+  TempFolder folder;
+  const std::string name = "出力 ファイル.EXE";
+  const int previous = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(previous, 0);
+  ASSERT_EQ(::chdir(folder.path().c_str()), 0);
+  std::string path;
+  {
+    CFile file;
+    ASSERT_TRUE(file.Open(name, kCreate));
+    path = file.GetFilePath();
+  }
+  ASSERT_EQ(::fchdir(previous), 0);
+  ::close(previous);
+  char* resolved = ::realpath(folder.path().c_str(), nullptr);
+  ASSERT_NE(resolved, nullptr);
+  EXPECT_EQ(path, std::string(resolved) + "/" + name);
+  ::free(resolved);
+  EXPECT_TRUE(Exists(folder / name));
+}
+
+TEST(FilePosixOpen, CreateEmptiesAnOldFileAndMakesANewOneByTheUmask) {
+  TempFolder folder;
+  const std::string old = folder / "old.exe";
+  WriteFile(old, "old contents");
+  {
+    CFile file;
+    ASSERT_TRUE(file.Open(old, kCreate));
+    EXPECT_EQ(file.GetLength(), 0u);
+  }
+  EXPECT_EQ(ReadFile(old), "");
+
+  const mode_t previous = ::umask(027);
+  {
+    CFile file;
+    EXPECT_TRUE(file.Open(folder / "new.exe", kCreate));
+  }
+  ::umask(previous);
+  struct stat st;
+  ASSERT_EQ(::stat((folder / "new.exe").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(FilePosixReadWrite, ReadIsShortOnlyAtTheEndOfTheFile) {
+  TempFolder folder;
+  const std::string path = folder / "part";
+  WriteFile(path, "0123456789");
+  CFile file;
+  ASSERT_TRUE(file.Open(path, kRead));
+  char buffer[100];
+  EXPECT_EQ(file.Read(buffer, 4), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 6u);
+  EXPECT_EQ(std::string(buffer, 6), "456789");
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
+  EXPECT_EQ(file.Read(buffer, 0), 0u);
+}
+
+TEST(FilePosixReadWrite, WriteCutShortIsDiskFullNamingTheFile) {
+  TempFolder folder;
+  const std::string path = folder / "SETUP.EXE";
+  constexpr rlim_t kLimit = 1000;
+  // The size limit and its signal are the child's alone.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {kLimit, kLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string report = "no exception";
+    CFile file;
+    if (!file.Open(path, kCreate)) {
+      report = "not opened";
+    } else {
+      const std::vector<char> block(4096, 'x');
+      file.Write(block.data(), 0);
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        // The first write stops at the limit, the second one cannot start.
+        try {
+          file.Write(block.data(), static_cast<UINT>(block.size()));
+          report += " | wrote";
+        } catch (const CFileException& e) {
+          report += " | " + std::to_string(e.m_cause) + " " + std::to_string(e.m_lOsError) + " " +
+                    e.m_strFileName;
+        }
+      }
+    }
+    if (::write(pipeFds[1], report.data(), report.size()) < 0) ::_exit(2);
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  std::string report;
+  char buffer[512];
+  ssize_t got;
+  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+    report.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(pipeFds[0]);
+  int status;
+  ::waitpid(child, &status, 0);
+
+  const std::string expected = " | 13 -1 " + path;
+  EXPECT_EQ(report, "no exception" + expected + expected);
+  EXPECT_EQ(ReadFile(path).size(), kLimit);
+}
+
+TEST(FilePosixSeek, PositionsAreSixtyFourBitAndBeforeTheStartIsABadSeek) {
+  TempFolder folder;
+  const std::string path = folder / "sparse";
+  constexpr std::uint64_t kLength = 5ull << 30;  // beyond any 32-bit count
+  WriteFile(path, "");
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kLength)), 0);
+  {
+    CFile file;
+    ASSERT_TRUE(file.Open(path, kRead));
+    EXPECT_EQ(file.GetLength(), kLength);
+    EXPECT_EQ(file.Seek(0, CFile::end), kLength);
+    EXPECT_EQ(file.Seek(-156, CFile::current), kLength - 156);
+    EXPECT_EQ(file.Seek(156, CFile::begin), 156u);
+    try {
+      file.Seek(-1, CFile::begin);
+      ADD_FAILURE() << "no exception";
+    } catch (const CFileException& e) {
+      EXPECT_EQ(e.m_cause, CFileException::badSeek);
+      EXPECT_EQ(e.m_lOsError, EINVAL);
+      EXPECT_EQ(e.m_strFileName, "");
+    }
+    EXPECT_EQ(file.Seek(0, CFile::current), 156u);
+  }
+  EXPECT_TRUE(DeleteFile(path));
+}
+
+TEST(FilePosixClose, ClosedFileForgetsItsPathAndLetsOthersIn) {
+  TempFolder folder;
+  const std::string path = folder / "part";
+  WriteFile(path, "data");
+  CFile file;
+  ASSERT_TRUE(file.Open(path, kRead));
+  EXPECT_EQ(file.GetFilePath(), path);
+  file.Close();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.GetFilePath(), "");
+  EXPECT_NO_THROW(file.Close());
+  EXPECT_NO_THROW(file.Abort());
+  OpenerProcess other(path, kRead);
+  EXPECT_TRUE(other.opened());
+
+  // A file object without a file reports the invalid handle.
+  char byte;
+  try {
+    file.Read(&byte, 1);
+    ADD_FAILURE() << "no exception";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
+    EXPECT_EQ(e.m_lOsError, EBADF);
+  }
+}
+
+TEST(DeleteFilePosix, DeletesOnlyFilesThatNobodyHolds) {
+  TempFolder folder;
+  const std::string path = folder / "SETUP.EXE";
+  WriteFile(path, "old");
+  {
+    CFile file;
+    ASSERT_TRUE(file.Open(path, kRead));
+    EXPECT_FALSE(DeleteFile(path));
+  }
+  {
+    OpenerProcess other(path, kRead);
+    ASSERT_TRUE(other.opened());
+    EXPECT_FALSE(DeleteFile(path));
+  }
+  EXPECT_EQ(ReadFile(path), "old");
+  EXPECT_TRUE(DeleteFile(path));
+  EXPECT_FALSE(Exists(path));
+  EXPECT_FALSE(DeleteFile(path));
+
+  const std::string directory = folder / "folder";
+  ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+  EXPECT_FALSE(DeleteFile(directory));
+  EXPECT_TRUE(Exists(directory));
+
+  // A symbolic link goes; what it points to stays.
+  const std::string target = folder / "target";
+  const std::string link = folder / "link";
+  WriteFile(target, "kept");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_TRUE(DeleteFile(link));
+  EXPECT_FALSE(Exists(link));
+  EXPECT_EQ(ReadFile(target), "kept");
+}
+
+}  // namespace

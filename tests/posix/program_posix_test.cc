@@ -1,0 +1,88 @@
+// The built program, run in a folder of parts with the console stand-in for
+// windows: its messages come out on standard error.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/posix/posix_test_util.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using posixtest::ReadFile;
+using posixtest::TempFolder;
+using posixtest::WriteFile;
+
+struct ProgramRun {
+  int status = -1;
+  std::string output;
+  std::string errors;
+};
+
+// Runs the program in folder without a display, its streams caught in files.
+ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams) {
+  const std::string out = streams / "stdout";
+  const std::string err = streams / "stderr";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(folder.path().c_str()) != 0) ::_exit(126);
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int nullFd = ::open("/dev/null", O_RDONLY);
+    if (outFd < 0 || errFd < 0 || nullFd < 0) ::_exit(126);
+    ::dup2(nullFd, STDIN_FILENO);
+    ::dup2(outFd, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::execl(NWD_PROGRAM, "NWD4_322", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ProgramRun run;
+  if (child < 0) return run;
+  ::waitpid(child, &run.status, 0);
+  run.output = ReadFile(out);
+  run.errors = ReadFile(err);
+  return run;
+}
+
+std::string Bytes(const std::vector<unsigned char>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(ProgramPosix, StopsQuietlyWhereTheDialogWouldAskAndSaysWhenThePartIsMissing) {
+  TempFolder streams;
+  {
+    TempFolder folder;
+    const ProgramRun run = RunProgram(folder, streams);
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_NE(WEXITSTATUS(run.status), 127);
+    EXPECT_EQ(run.output, "");
+    EXPECT_NE(run.errors.find("NWD4_322.001 が見つかりません。"), std::string::npos) << run.errors;
+  }
+  {
+    TempFolder folder;
+    WriteFile(folder / "NWD4_322.001", "DIVINFO but far too short");
+    const ProgramRun run = RunProgram(folder, streams);
+    EXPECT_NE(run.errors.find("NWD4_322.001 を正しく読み込む事ができません。"), std::string::npos)
+        << run.errors;
+  }
+  {
+    // A sound first part: the dialog cannot be shown, so the run ends there
+    // without a word and without touching the folder.
+    TempFolder folder;
+    const std::vector<unsigned char> payload = testutil::Payload(100, 1);
+    WriteFile(folder / "NWD4_322.001", Bytes(testutil::Part(testutil::Header(1, 1, 100), payload)));
+    const ProgramRun run = RunProgram(folder, streams);
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.errors, "");
+    EXPECT_FALSE(posixtest::Exists(folder / "SETUP.EXE"));
+  }
+}
+
+}  // namespace
