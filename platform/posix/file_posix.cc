@@ -96,7 +96,9 @@ int OpenExclusive(const char* path, int access, bool create) {
 
   int fd;
   do {
-    fd = ::open(path, access | kOpenFlags | (create ? O_CREAT : 0), 0666);
+    // A file is never created or emptied through a link: it could point at a
+    // part, or anywhere outside the working folder.
+    fd = ::open(path, access | kOpenFlags | (create ? O_CREAT | O_NOFOLLOW : 0), 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
 

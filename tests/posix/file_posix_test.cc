@@ -207,6 +207,16 @@ TEST(FilePosixOpen, CreateEmptiesAnOldFileAndMakesANewOneByTheUmask) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST(FilePosixOpen, CreateNeverGoesThroughALink) {
+  TempFolder folder;
+  const std::string part = folder / "NWD4_322.001";
+  WriteFile(part, "part contents");
+  ASSERT_EQ(::symlink(part.c_str(), (folder / "SETUP.EXE").c_str()), 0);
+  CFile file;
+  EXPECT_FALSE(file.Open(folder / "SETUP.EXE", kCreate));
+  EXPECT_EQ(ReadFile(part), "part contents");
+}
+
 TEST(FilePosixReadWrite, ReadIsShortOnlyAtTheEndOfTheFile) {
   TempFolder folder;
   const std::string path = folder / "part";
