@@ -103,9 +103,10 @@ int OpenExclusive(const char* path, int access, bool create) {
   if (fd < 0) return -1;
 
   // Truncation waits for the lock: O_TRUNC would empty a file that another
-  // opener holds before the lock could refuse us.
+  // opener holds before the lock could refuse us. A new file is not
+  // truncated at all: on ext4 that would force its data to disk at close.
   const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockExclusive(fd) &&
-                      (!create || ::ftruncate(fd, 0) == 0);
+                      (!create || st.st_size == 0 || ::ftruncate(fd, 0) == 0);
   const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
