@@ -1,0 +1,446 @@
+#!/usr/bin/env python3
+"""The program end to end, in real windows: the built NWD4_322 runs in real
+folders, its windows are read back through the accessibility bus and X, and
+keys are pressed with xdotool. Runs under an X server and a D-Bus session of
+its own (run_e2e.sh starts both).
+
+Usage: e2e_test.py PROGRAM NWD_SPLIT WORKDIR
+"""
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import pyatspi
+
+import xwin
+
+PROGRAM, SPLIT, WORK = (os.path.abspath(a) for a in sys.argv[1:4])
+
+CAPTION = "「ソルネ」PRO NWD4C"
+INTRO_TEXT = "「ソルネ」PRO NWD4Cインストーラ分割データを結合します。"
+GUIDE_TEXT = ("必要なファイルをすべて同じフォルダにコピーしたことを確認後、\n"
+              "\"実行\"ボタンを押してください。")
+MESSAGE_CAPTION = "NWD4_322"
+MISSING_PART_2 = "NWD4_322.002\n上記のファイルが見つかりません。\n終了します。"
+FIRST_PART_DAMAGED = ("NWD4_322.001 を正しく読み込む事ができません。\n"
+                      "ファイルが壊れている可能性があります。\n終了します。")
+NOT_ON_FIXED_DISK = "ハードディスク上で実行してください。"
+HELP_FAILED = "ﾍﾙﾌﾟの起動に失敗しました。"
+
+# Generous bounds for a slow machine; nothing waits for them unless
+# something is wrong.
+WINDOW_TIMEOUT = 20.0
+EXIT_TIMEOUT = 20.0
+# A launch happens in a detached grandchild: give it this long to be seen.
+LAUNCH_SETTLE = 0.5
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+X = xwin.Display()
+ARTEFACTS = os.path.join(WORK, "artefacts")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+def wait_for(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+# --- folders and part sets ---
+
+def fresh_folder(name, parent=None):
+    folder = os.path.join(parent or os.path.join(WORK, "cases"), name)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    return folder
+
+
+def make_part_set(folder, output_name, parts=3):
+    """Cuts a source of a little over 3 MiB into parts; returns its bytes."""
+    source = random.Random(output_name).randbytes(3 * 1024 * 1024 + 4321)
+    source_path = os.path.join(WORK, "source.bin")
+    with open(source_path, "wb") as f:
+        f.write(source)
+    subprocess.run([SPLIT, "--parts", str(parts), "--output-name", output_name, source_path,
+                    folder], check=True, stdout=subprocess.DEVNULL)
+    os.remove(source_path)
+    return source
+
+
+# --- the program ---
+
+def stub_launcher():
+    """An xdg-open that records what it was asked to open, one line a call."""
+    folder = os.path.join(WORK, "stub-bin")
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "xdg-open")
+    with open(path, "w") as f:
+        f.write('#!/bin/sh\nprintf \'%s\\n\' "$*" >> "$NWD_E2E_LAUNCH_RECORD"\n')
+    os.chmod(path, 0o755)
+    return folder
+
+
+STUB_BIN = stub_launcher()
+
+
+class Run:
+    """One run of the program in a folder; killed if a test leaves it."""
+
+    def __init__(self, folder, name):
+        self.folder = folder
+        self.record = os.path.join(WORK, "cases", name + ".launches")
+        if os.path.exists(self.record):
+            os.remove(self.record)
+        self.stderr_path = os.path.join(WORK, "cases", name + ".stderr")
+        env = dict(os.environ)
+        env["PATH"] = STUB_BIN + os.pathsep + env.get("PATH", "")
+        env["NWD_E2E_LAUNCH_RECORD"] = self.record
+        # Leaks are looked for in a sanitizer build, except in the font
+        # caches that the text rendering keeps until the end.
+        env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp")
+        self.stderr_file = open(self.stderr_path, "wb")
+        self.process = subprocess.Popen([PROGRAM], cwd=folder, env=env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=self.stderr_file)
+        self.pid = self.process.pid
+
+    def windows(self):
+        return X.visible_windows_of(self.pid)
+
+    def window_titled(self, title):
+        return wait_for(
+            lambda: self._ended_early() or next(
+                (w for w in self.windows() if X.title(w) == title), None),
+            WINDOW_TIMEOUT, f"a window titled {title!r}")
+
+    def _ended_early(self):
+        if self.process.poll() is not None:
+            raise Failure(f"the program ended (status {self.process.returncode}) "
+                          f"before its window appeared; stderr: {self.stderr()!r}")
+        return None
+
+    def wait_exit(self, watch_titles=()):
+        """Waits for the end; a window with one of the titles appearing
+        meanwhile is a failure."""
+        deadline = time.monotonic() + EXIT_TIMEOUT
+        while self.process.poll() is None:
+            for w in self.windows():
+                if X.title(w) in watch_titles:
+                    raise Failure(f"unexpected window {X.title(w)!r} before the end")
+            if time.monotonic() > deadline:
+                raise Failure("the program did not end")
+            time.sleep(0.05)
+        self.stderr_file.close()
+        check(self.process.returncode >= 0,
+              f"the program died of signal {-self.process.returncode}")
+        check("Sanitizer" not in self.stderr(), "sanitizer report: " + self.stderr())
+
+    def stderr(self):
+        with open(self.stderr_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def launches(self, expect_any):
+        if expect_any:
+            wait_for(lambda: os.path.exists(self.record), 5.0, "the launcher to be called")
+        time.sleep(LAUNCH_SETTLE)
+        if not os.path.exists(self.record):
+            return []
+        with open(self.record, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        if not self.stderr_file.closed:
+            self.stderr_file.close()
+
+
+# --- reading windows through the accessibility bus ---
+
+def accessible_window(pid, title):
+    def find():
+        for app in pyatspi.Registry.getDesktop(0):
+            try:
+                if app is None or app.get_process_id() != pid:
+                    continue
+                for window in app:
+                    if window is not None and window.name == title:
+                        return window
+            except Exception:  # an application that went away meanwhile
+                continue
+        return None
+    return wait_for(find, WINDOW_TIMEOUT, f"the accessible window {title!r}")
+
+
+def descendants(accessible, role):
+    return pyatspi.findAllDescendants(accessible, lambda a: a.getRole() == role)
+
+
+def label_texts(window):
+    return [a.name for a in descendants(window, pyatspi.ROLE_LABEL)]
+
+
+def button_labels(window):
+    return [a.name for a in descendants(window, pyatspi.ROLE_PUSH_BUTTON)]
+
+
+# --- input ---
+
+def xdotool(*args):
+    subprocess.run(["xdotool", *[str(a) for a in args]], check=True, timeout=10)
+
+
+def press(window, key):
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", key)
+
+
+def click(accessible):
+    x, y, width, height = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    xdotool("mousemove", "--sync", x + width // 2, y + height // 2)
+    xdotool("click", 1)
+
+
+def screenshot(window, name):
+    os.makedirs(ARTEFACTS, exist_ok=True)
+    x, y, width, height = X.geometry(window)
+    path = os.path.join(ARTEFACTS, name)
+    subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
+                    "+repage", path], check=True, timeout=20)
+    return path
+
+
+# --- what every message looks like ---
+
+def check_message(run, text, owner):
+    """The one message window: caption, text, icon and owner."""
+    window = run.window_titled(MESSAGE_CAPTION)
+    messages = [w for w in run.windows() if X.title(w) == MESSAGE_CAPTION]
+    check_equal(len(messages), 1, "message windows")
+    check_equal(X.transient_for(window), owner, "owner of the message")
+    box = accessible_window(run.pid, MESSAGE_CAPTION)
+    check_equal(box.getRole(), pyatspi.ROLE_ALERT, "role of the message")
+    check_equal(label_texts(box), [text], "text of the message")
+    check_equal(button_labels(box), ["OK"], "buttons of the message")
+    icons = descendants(box, pyatspi.ROLE_ICON)
+    check_equal(len(icons), 1, "icons in the message")
+    return window
+
+
+def dismiss(window):
+    press(window, "Return")
+
+
+def check_no_output(folder, names_before):
+    check_equal(sorted(os.listdir(folder)), sorted(names_before), "files in the folder")
+
+
+# --- the cases ---
+
+def test_execute_joins_and_launches():
+    folder = fresh_folder("execute")
+    output_name = "インストーラ.EXE"
+    source = make_part_set(folder, output_name)
+    run = Run(folder, "execute")
+    try:
+        window = run.window_titled(CAPTION)
+        dialog = accessible_window(run.pid, CAPTION)
+        check_equal(label_texts(dialog), [INTRO_TEXT, GUIDE_TEXT], "texts of the dialog")
+        check_equal(GUIDE_TEXT.count("\n"), 1, "line feeds in the guide text")
+        check_equal(button_labels(dialog), ["実行", "中止"], "buttons of the dialog")
+        check_equal(X.transient_for(window), None, "owner of the dialog")
+        check("_NET_WM_WINDOW_TYPE_DIALOG" in X.window_types(window), "a dialog window type")
+        check_equal(sorted(X.icon_sizes(window)), [(16, 16), (32, 32)], "icon sizes")
+        min_w, min_h, max_w, max_h = X.normal_hints_size_range(window)
+        check((min_w, min_h) == (max_w, max_h), "a dialog of fixed size")
+        # Centred on the screen, which is the work area without a panel.
+        x, y, width, height = X.geometry(window)
+        screen = X.screen_geometry()
+        check_equal((x, y), (screen[2] // 2 - width // 2, screen[3] // 2 - height // 2),
+                    "position of the dialog")
+        execute = descendants(dialog, pyatspi.ROLE_PUSH_BUTTON)[0]
+        xdotool("windowfocus", "--sync", window)
+        wait_for(lambda: execute.getState().contains(pyatspi.STATE_FOCUSED), 5.0,
+                 "the focus on Execute")
+        screenshot(window, "linux-dialog.png")
+
+        press(window, "Return")
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        with open(os.path.join(folder, output_name), "rb") as f:
+            check(f.read() == source, "the output is the source, byte for byte")
+        check_equal(run.launches(True), [os.path.join(folder, output_name)], "launches")
+    finally:
+        run.kill()
+
+
+def cancel_case(name, end_dialog):
+    folder = fresh_folder(name)
+    make_part_set(folder, "SETUP.EXE")
+    before = os.listdir(folder)
+    run = Run(folder, name)
+    try:
+        window = run.window_titled(CAPTION)
+        accessible_window(run.pid, CAPTION)
+        end_dialog(window)
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+    finally:
+        run.kill()
+
+
+def test_escape_cancels():
+    cancel_case("escape", lambda window: press(window, "Escape"))
+
+
+def test_close_request_cancels():
+    cancel_case("close", X.request_close)
+
+
+def test_tab_then_enter_presses_cancel():
+    # Enter presses the button that has the focus; Tab moves it to Cancel.
+    def tab_enter(window):
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "Tab")
+        xdotool("key", "Return")
+    cancel_case("tab-enter", tab_enter)
+
+
+def test_missing_part_is_reported_over_the_dialog():
+    folder = fresh_folder("missing")
+    make_part_set(folder, "SETUP.EXE")
+    os.remove(os.path.join(folder, "NWD4_322.002"))
+    before = os.listdir(folder)
+    run = Run(folder, "missing")
+    try:
+        window = run.window_titled(CAPTION)
+        dialog = accessible_window(run.pid, CAPTION)
+        click(descendants(dialog, pyatspi.ROLE_PUSH_BUTTON)[0])
+        message = check_message(run, MISSING_PART_2, owner=window)
+        screenshot(message, "linux-message.png")
+        dismiss(message)
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+        check(MISSING_PART_2 not in run.stderr(), "the message went to a window only")
+    finally:
+        run.kill()
+
+
+def message_without_dialog_case(name, folder, text):
+    before = os.listdir(folder)
+    run = Run(folder, name)
+    try:
+        message = check_message(run, text, owner=None)
+        check(all(X.title(w) != CAPTION for w in run.windows()), "no dialog")
+        dismiss(message)
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION, CAPTION))
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+    finally:
+        run.kill()
+
+
+def test_damaged_first_part_ends_before_the_dialog():
+    folder = fresh_folder("damaged")
+    make_part_set(folder, "SETUP.EXE")
+    with open(os.path.join(folder, "NWD4_322.001"), "r+b") as f:
+        f.truncate(100)
+    message_without_dialog_case("damaged", folder, FIRST_PART_DAMAGED)
+
+
+def test_memory_file_system_is_refused():
+    parent = tempfile.mkdtemp(prefix="nwd-e2e-", dir="/dev/shm")
+    try:
+        folder = fresh_folder("tmpfs", parent)
+        make_part_set(folder, "SETUP.EXE")
+        message_without_dialog_case("tmpfs", folder, NOT_ON_FIXED_DISK)
+    finally:
+        shutil.rmtree(parent, ignore_errors=True)
+
+
+def test_help_failure_leaves_the_dialog_open():
+    folder = fresh_folder("help")
+    make_part_set(folder, "SETUP.EXE")
+    before = os.listdir(folder)
+    run = Run(folder, "help")
+    try:
+        window = run.window_titled(CAPTION)
+        accessible_window(run.pid, CAPTION)
+        press(window, "F1")
+        message = check_message(run, HELP_FAILED, owner=window)
+        dismiss(message)
+        wait_for(lambda: all(X.title(w) != MESSAGE_CAPTION for w in run.windows()), 5.0,
+                 "the message to close")
+        check(run.process.poll() is None, "the program still runs")
+        check(window in run.windows(), "the dialog is still shown")
+        press(window, "Escape")
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+    finally:
+        run.kill()
+
+
+TESTS = [
+    test_execute_joins_and_launches,
+    test_escape_cancels,
+    test_close_request_cancels,
+    test_tab_then_enter_presses_cancel,
+    test_missing_part_is_reported_over_the_dialog,
+    test_damaged_first_part_ends_before_the_dialog,
+    test_memory_file_system_is_refused,
+    test_help_failure_leaves_the_dialog_open,
+]
+
+
+def main():
+    os.makedirs(os.path.join(WORK, "cases"), exist_ok=True)
+    selected = [t for t in TESTS if len(sys.argv) < 5 or t.__name__ in sys.argv[4:]]
+    passed = failed = 0
+    started = time.monotonic()
+    for test in selected:
+        t0 = time.monotonic()
+        try:
+            test()
+        except Exception as e:  # one case's failure must not stop the others
+            failed += 1
+            print(f"FAIL {test.__name__}: {e}")
+            if not isinstance(e, Failure):
+                traceback.print_exc()
+        else:
+            passed += 1
+            print(f"ok   {test.__name__} ({time.monotonic() - t0:.1f} s)")
+        sys.stdout.flush()
+    print(f"screenshots in {ARTEFACTS}")
+    print(f"{passed} passed, {failed} failed ({time.monotonic() - started:.1f} s)")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
