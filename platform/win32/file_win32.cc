@@ -1,0 +1,88 @@
+// Files over the system's handles, opened with share mode 0.
+#include "platform/file.h"
+#include "platform/win32/win32_api.h"
+
+namespace {
+
+static_assert(win32::kNoFile == -1, "the framework's empty handle is the system's invalid one");
+constexpr bool SameCause(win32::FileErrorCause ours, CFileException::Cause theirs) {
+  return static_cast<int>(ours) == static_cast<int>(theirs);
+}
+
+static_assert(SameCause(win32::kGenericError, CFileException::genericException) &&
+                  SameCause(win32::kFileNotFound, CFileException::fileNotFound) &&
+                  SameCause(win32::kBadPath, CFileException::badPath) &&
+                  SameCause(win32::kTooManyOpenFiles, CFileException::tooManyOpenFiles) &&
+                  SameCause(win32::kAccessDenied, CFileException::accessDenied) &&
+                  SameCause(win32::kInvalidFile, CFileException::invalidFile) &&
+                  SameCause(win32::kRemoveCurrentDir, CFileException::removeCurrentDir) &&
+                  SameCause(win32::kDirectoryFull, CFileException::directoryFull) &&
+                  SameCause(win32::kBadSeek, CFileException::badSeek) &&
+                  SameCause(win32::kHardIO, CFileException::hardIO) &&
+                  SameCause(win32::kSharingViolation, CFileException::sharingViolation) &&
+                  SameCause(win32::kLockViolation, CFileException::lockViolation) &&
+                  SameCause(win32::kDiskFull, CFileException::diskFull) &&
+                  SameCause(win32::kEndOfFile, CFileException::endOfFile),
+              "the system's error causes are the file exception's");
+
+// A system error code of 0 is no error and raises nothing.
+void ThrowOsError(unsigned long error, const std::string& fileName = std::string()) {
+  if (error == 0) return;
+  throw CFileException(win32::FileErrorCauseOf(error), static_cast<long>(error), fileName);
+}
+
+}  // namespace
+
+CFile::~CFile() { Abort(); }
+
+BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
+  Abort();
+  const bool write = (openFlags & modeWrite) != 0;
+  std::string fullPath;
+  const std::intptr_t file = win32::FileOpen(fileName, write, fullPath);
+  if (file == win32::kNoFile) return FALSE;
+  m_hFile = file;
+  m_strFileName = fullPath;
+  return TRUE;
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+  if (count == 0) return 0;
+  std::uint32_t got = 0;
+  ThrowOsError(win32::FileRead(m_hFile, buffer, count, got));
+  return got;
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (count == 0) return;
+  std::uint32_t written = 0;
+  ThrowOsError(win32::FileWrite(m_hFile, buffer, count, written), m_strFileName);
+  if (written < count) throw CFileException(CFileException::diskFull, -1, m_strFileName);
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
+  std::uint64_t position = 0;
+  ThrowOsError(win32::FileSeek(m_hFile, offset, from, position));
+  return position;
+}
+
+std::uint64_t CFile::GetLength() {
+  std::uint64_t size = 0;
+  ThrowOsError(win32::FileSize(m_hFile, size));
+  return size;
+}
+
+void CFile::Close() {
+  if (m_hFile == kNoHandle) return;
+  const std::intptr_t file = m_hFile;
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  ThrowOsError(win32::FileClose(file));
+}
+
+void CFile::Abort() {
+  try {
+    Close();
+  } catch (const CFileException&) {
+  }
+}

@@ -1,0 +1,55 @@
+// System services of the Windows backend: folders, drives, launching, the
+// copy buffer and the program's own path.
+#include "platform/backend.h"
+#include "platform/system.h"
+#include "platform/win32/win32_api.h"
+
+namespace {
+
+constexpr unsigned kShiftJisCodePage = 932;
+
+}  // namespace
+
+const char kFolderSeparator = '\\';
+
+BOOL GetCurrentFolder(std::string& folder) { return win32::CurrentDirectory(folder); }
+
+UINT GetFolderDriveType(const std::string& folder) {
+  // The root is the folder's first three characters, "C:\" for a folder on a
+  // drive. A network path has no drive root there, and the system answers
+  // that no such root exists.
+  return win32::DriveType(folder.substr(0, 3));
+}
+
+BOOL DeleteFile(const std::string& fileName) { return win32::RemoveFile(fileName); }
+
+std::string GetProgramFileName() {
+  const std::string path = win32::ModulePath();
+  return path.substr(path.find_last_of(kFolderSeparator) + 1);
+}
+
+void LaunchFile(const std::string& fullPath) {
+  const std::string::size_type separator = fullPath.find_last_of(kFolderSeparator);
+  const std::string folder =
+      separator == std::string::npos ? std::string() : fullPath.substr(0, separator + 1);
+  win32::Launch(fullPath, folder);
+}
+
+BOOL DecodeCodePage932(const char* bytes, std::size_t length, std::string& utf8) {
+  return win32::DecodeCodePage(kShiftJisCodePage, bytes, length, utf8);
+}
+
+CGlobalBuffer::CGlobalBuffer(std::size_t size) {
+  m_pData = win32::AllocateZeroed(size, m_hMemory);
+  if (m_pData) m_nSize = size;
+}
+
+CGlobalBuffer::~CGlobalBuffer() { win32::Free(m_hMemory); }
+
+namespace platform {
+
+void InitProcess() { win32::PrepareProcess(); }
+
+std::string GetProgramPath() { return win32::ModulePath(); }
+
+}  // namespace platform

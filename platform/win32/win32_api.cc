@@ -1,0 +1,292 @@
+// Text, process, file and memory calls of the Windows backend.
+// <windows.h> comes first: the other system headers build on it.
+#include <windows.h>
+//
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <climits>
+#include <vector>
+
+#include "platform/win32/win32_api.h"
+
+namespace win32 {
+namespace {
+
+// A path-returning call asked again with a larger buffer until it fits.
+// get(buffer, size) answers like GetCurrentDirectoryW: the length written,
+// or the size needed, or 0 on failure.
+template <typename Get>
+bool GrowingQuery(Get get, std::wstring& result) {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = get(buffer.data(), size);
+    if (length == 0) return false;
+    if (length < size) {
+      result.assign(buffer.data(), length);
+      return true;
+    }
+    if (buffer.size() >= 0x8000 * 2) return false;  // beyond any path the system makes
+    buffer.resize(length > size ? length + 1 : buffer.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty() || utf8.size() > INT_MAX) return std::wstring();
+  const int length = static_cast<int>(utf8.size());
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (needed <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, &wide[0], needed);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty() || wide.size() > INT_MAX) return std::string();
+  const int length = static_cast<int>(wide.size());
+  const int needed =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string utf8(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, &utf8[0], needed, nullptr, nullptr);
+  return utf8;
+}
+
+bool DecodeCodePage(unsigned codePage, const char* bytes, std::size_t length, std::string& utf8) {
+  if (length == 0) {
+    utf8.clear();
+    return true;
+  }
+  if (length > INT_MAX) return false;
+  const int size = static_cast<int>(length);
+  const int needed = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, size, nullptr, 0);
+  if (needed <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, size, &wide[0], needed) !=
+      needed) {
+    return false;
+  }
+  utf8 = Narrow(wide);
+  return true;
+}
+
+void PrepareProcess() {
+  // Before anything can load a DLL: never from the current folder, which
+  // holds whatever the user copied there with the parts.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+std::string ModulePath() {
+  std::wstring path;
+  const bool ok = GrowingQuery(
+      [](wchar_t* buffer, DWORD size) {
+        // A truncated answer fills the whole buffer: ask for more.
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer, size);
+        return length == size ? size + 1 : length;
+      },
+      path);
+  return ok ? Narrow(path) : std::string();
+}
+
+bool CurrentDirectory(std::string& folder) {
+  std::wstring path;
+  if (!GrowingQuery(
+          [](wchar_t* buffer, DWORD size) { return ::GetCurrentDirectoryW(size, buffer); }, path)) {
+    return false;
+  }
+  folder = Narrow(path);
+  return true;
+}
+
+unsigned DriveType(const std::string& root) { return ::GetDriveTypeW(Widen(root).c_str()); }
+
+bool RemoveFile(const std::string& path) { return ::DeleteFileW(Widen(path).c_str()) != FALSE; }
+
+void Launch(const std::string& fullPath, const std::string& folder) {
+  const std::wstring file = Widen(fullPath);
+  const std::wstring directory = Widen(folder);
+  // Shell extensions that a launch may reach expect COM on this thread.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  // Synchronous, so that the start is complete before the process ends; no
+  // SEE_MASK_FLAG_NO_UI: the system's own report (refused elevation, say) is
+  // the only word the user gets about a failed start.
+  info.fMask = SEE_MASK_NOASYNC;
+  info.lpFile = file.c_str();
+  info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  ::ShellExecuteExW(&info);
+  if (SUCCEEDED(com)) ::CoUninitialize();
+}
+
+std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPath) {
+  std::wstring full;
+  const std::wstring name = Widen(path);
+  if (name.empty() || !GrowingQuery(
+                          [&name](wchar_t* buffer, DWORD size) {
+                            return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
+                          },
+                          full)) {
+    return kNoFile;
+  }
+  // Share mode 0: nobody else opens the file while it is held, and a file
+  // someone else holds does not open.
+  const HANDLE file =
+      ::CreateFileW(full.c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+                    write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // Devices, pipes and consoles are no part files.
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    return kNoFile;
+  }
+  fullPath = Narrow(full);
+  return reinterpret_cast<std::intptr_t>(file);
+}
+
+unsigned long FileRead(std::intptr_t file, void* buffer, std::uint32_t count, std::uint32_t& got) {
+  got = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (got < count) {
+    DWORD read = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(file), bytes + got, count - got, &read, nullptr)) {
+      return ::GetLastError();
+    }
+    if (read == 0) break;  // the end of the file
+    got += read;
+  }
+  return 0;
+}
+
+unsigned long FileWrite(std::intptr_t file, const void* buffer, std::uint32_t count,
+                        std::uint32_t& written) {
+  DWORD done = 0;
+  const BOOL ok = ::WriteFile(reinterpret_cast<HANDLE>(file), buffer, count, &done, nullptr);
+  written = done;
+  return ok ? 0 : ::GetLastError();
+}
+
+unsigned long FileSeek(std::intptr_t file, std::int64_t offset, unsigned from,
+                       std::uint64_t& position) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER now;
+  now.QuadPart = 0;
+  const DWORD method = from == 1 ? FILE_CURRENT : from == 2 ? FILE_END : FILE_BEGIN;
+  if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(file), distance, &now, method)) {
+    return ::GetLastError();
+  }
+  position = static_cast<std::uint64_t>(now.QuadPart);
+  return 0;
+}
+
+unsigned long FileSize(std::intptr_t file, std::uint64_t& size) {
+  LARGE_INTEGER length;
+  if (!::GetFileSizeEx(reinterpret_cast<HANDLE>(file), &length)) return ::GetLastError();
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  return 0;
+}
+
+unsigned long FileClose(std::intptr_t file) {
+  return ::CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : ::GetLastError();
+}
+
+FileErrorCause FileErrorCauseOf(unsigned long error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_DISK_CHANGE:
+      return kFileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_SAME_DEVICE:
+    case ERROR_WRONG_DISK:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+      return kBadPath;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NO_MORE_SEARCH_HANDLES:
+    case ERROR_SHARING_BUFFER_EXCEEDED:
+      return kTooManyOpenFiles;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_NETWORK_BUSY:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_CANNOT_MAKE:
+    case ERROR_BUSY:
+      return kAccessDenied;
+    case ERROR_NOT_DOS_DISK:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_BAD_DEV_TYPE:
+      return kInvalidFile;
+    case ERROR_CURRENT_DIRECTORY:
+    case ERROR_DIR_NOT_EMPTY:
+      return kRemoveCurrentDir;
+    case ERROR_PRINTQ_FULL:
+    case ERROR_NO_SPOOL_SPACE:
+      return kDirectoryFull;
+    case ERROR_SEEK:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_READ_FAULT:
+    case ERROR_NEGATIVE_SEEK:
+    case ERROR_SEEK_ON_DEVICE:
+    case ERROR_BAD_LENGTH:
+      return kBadSeek;
+    case ERROR_NOT_READY:
+    case ERROR_BAD_UNIT:
+    case ERROR_BAD_COMMAND:
+    case ERROR_CRC:
+    case ERROR_ADAP_HDW_ERR:
+    case ERROR_BAD_NET_RESP:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_NET_WRITE_FAULT:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_IO_INCOMPLETE:
+      return kHardIO;
+    case ERROR_SHARING_VIOLATION:
+      return kSharingViolation;
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_DRIVE_LOCKED:
+    case ERROR_LOCK_FAILED:
+      return kLockViolation;
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_FULL:
+      return kDiskFull;
+    case ERROR_HANDLE_EOF:
+      return kEndOfFile;
+    default:
+      return kGenericError;
+  }
+}
+
+unsigned char* AllocateZeroed(std::size_t size, void*& block) {
+  block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+  if (!block) return nullptr;
+  void* data = ::GlobalLock(block);
+  if (!data) {
+    ::GlobalFree(block);
+    block = nullptr;
+  }
+  return static_cast<unsigned char*>(data);
+}
+
+void Free(void* block) {
+  if (!block) return;
+  ::GlobalUnlock(block);
+  ::GlobalFree(block);
+}
+
+}  // namespace win32

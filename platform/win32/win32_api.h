@@ -1,0 +1,121 @@
+// The system calls of the Windows backend, declared with standard types only.
+// The framework's headers keep the system's own names (BOOL, DWORD, IDOK,
+// HICON, DeleteFile, SendMessage, GetSystemMetrics) with types of their own,
+// so they and <windows.h> cannot meet in one file: the half of the backend
+// that implements the framework calls through here, and only the files that
+// define these functions include the system's header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace win32 {
+
+// --- text: the program keeps UTF-8, the system takes UTF-16 ---
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+// Decodes bytes of a code page to UTF-8; false for a sequence that is not
+// valid in it. The system's own code page plays no part.
+bool DecodeCodePage(unsigned codePage, const char* bytes, std::size_t length, std::string& utf8);
+
+// --- the process ---
+
+// Keeps the system's error boxes away and DLLs to the system folder.
+void PrepareProcess();
+std::string ModulePath();
+bool CurrentDirectory(std::string& folder);
+// The system's drive type for a root path such as "C:\".
+unsigned DriveType(const std::string& root);
+bool RemoveFile(const std::string& path);
+// Starts a file in a normal window with the given folder as its current one.
+void Launch(const std::string& fullPath, const std::string& folder);
+
+// --- files: a handle, or kNoFile; failures answer the system's error code ---
+
+constexpr std::intptr_t kNoFile = -1;
+
+// Opens a disk file that nobody else may open while it is held; write
+// creates or truncates it. Fills fullPath with the absolute name.
+std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPath);
+// The calls below answer 0 or the system's error code.
+// Reads until count bytes came or the file ended.
+unsigned long FileRead(std::intptr_t file, void* buffer, std::uint32_t count, std::uint32_t& got);
+unsigned long FileWrite(std::intptr_t file, const void* buffer, std::uint32_t count,
+                        std::uint32_t& written);
+// from: 0 start, 1 current position, 2 end.
+unsigned long FileSeek(std::intptr_t file, std::int64_t offset, unsigned from,
+                       std::uint64_t& position);
+unsigned long FileSize(std::intptr_t file, std::uint64_t& size);
+unsigned long FileClose(std::intptr_t file);
+
+// The file exception cause (CFileException::Cause) for a system error code.
+enum FileErrorCause : int {
+  kGenericError = 1,
+  kFileNotFound = 2,
+  kBadPath = 3,
+  kTooManyOpenFiles = 4,
+  kAccessDenied = 5,
+  kInvalidFile = 6,
+  kRemoveCurrentDir = 7,
+  kDirectoryFull = 8,
+  kBadSeek = 9,
+  kHardIO = 10,
+  kSharingViolation = 11,
+  kLockViolation = 12,
+  kDiskFull = 13,
+  kEndOfFile = 14,
+};
+FileErrorCause FileErrorCauseOf(unsigned long error);
+
+// --- memory: one moveable, zero-filled global block ---
+
+// The block's address, or null; block receives the handle to free.
+unsigned char* AllocateZeroed(std::size_t size, void*& block);
+void Free(void* block);
+
+// --- windows ---
+
+// The dialog's handlers, called from its dialog procedure. None may throw:
+// an exception must not cross the system's frames.
+class DialogHandlers {
+ public:
+  // The window exists; true lets the system focus the first tab stop.
+  virtual bool OnInit(void* window) noexcept = 0;
+  // A command, or F1 without Shift, Ctrl or Alt. Either answers true with
+  // the result once the dialog has been ended.
+  virtual bool OnCommand(unsigned id, int& result) noexcept = 0;
+  virtual bool OnHelpKey(int& result) noexcept = 0;
+  virtual void OnPaint() noexcept = 0;
+  virtual void* OnQueryDragIcon() noexcept = 0;
+
+ protected:
+  ~DialogHandlers() = default;
+};
+
+// Shows the dialog built from the program's template without an owner,
+// centred in the primary monitor's work area unless its initialisation
+// moved it. The result it was ended with, or -1 when it cannot be made.
+std::intptr_t RunModalDialog(unsigned templateId, DialogHandlers& handlers);
+
+struct Rect {
+  int left, top, right, bottom;
+};
+
+bool IsMinimised(void* window);
+void SetWindowIcon(void* window, void* icon, bool big);
+Rect ClientRect(void* window);
+std::intptr_t Send(void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+// Returns the device context; state receives what EndPainting needs.
+std::uintptr_t BeginPainting(void* window, void*& state);
+void EndPainting(void* window, void* state);
+void DrawIconAt(std::uintptr_t dc, int x, int y, void* icon);
+int SystemMetric(int index);
+// One of the program's icon resources at the system's icon size, or null.
+void* LoadProgramIcon(unsigned id);
+int ShowMessage(void* owner, const std::string& text, const std::string& caption, unsigned type);
+// Opens a help file at a context number; false if the viewer cannot start.
+bool StartHelp(const std::string& helpFile, unsigned long context);
+
+}  // namespace win32

@@ -1,0 +1,95 @@
+// Windows, painting, the modal dialog, message boxes and help on the
+// system's user interface.
+#include "platform/backend.h"
+#include "platform/dialog.h"
+#include "platform/win32/win32_api.h"
+#include "platform/window.h"
+
+namespace {
+
+// The system's icon handles travel through the framework as its opaque
+// icon type.
+HICON ToIcon(void* icon) { return static_cast<HICON>(icon); }
+void* FromIcon(HICON icon) { return icon; }
+
+// Runs the dialog's handlers for the dialog procedure.
+class DialogAdapter final : public win32::DialogHandlers {
+ public:
+  explicit DialogAdapter(CDialog& dialog) : m_dialog(dialog) {}
+
+  bool OnInit(void* window) noexcept override {
+    m_dialog.m_hWnd = window;
+    return m_dialog.OnInitDialog() != FALSE;
+  }
+  bool OnCommand(unsigned id, int& result) noexcept override {
+    m_dialog.OnCommand(id);
+    return Ended(result);
+  }
+  bool OnHelpKey(int& result) noexcept override { return OnCommand(ID_HELP, result); }
+  void OnPaint() noexcept override { m_dialog.OnPaint(); }
+  void* OnQueryDragIcon() noexcept override { return FromIcon(m_dialog.OnQueryDragIcon()); }
+
+ private:
+  bool Ended(int& result) const {
+    if (!m_dialog.IsEnded()) return false;
+    result = m_dialog.GetResult();
+    return true;
+  }
+
+  CDialog& m_dialog;
+};
+
+}  // namespace
+
+// The program's only pop-ups over its dialog are message boxes, which are
+// modal and gone before the next one is asked for: the dialog itself is
+// always the window to own the next one.
+CWnd* CWnd::GetLastActivePopup() { return this; }
+
+BOOL CWnd::IsIconic() const { return win32::IsMinimised(m_hWnd) ? TRUE : FALSE; }
+
+void CWnd::SetIcon(HICON icon, BOOL bigIcon) {
+  win32::SetWindowIcon(m_hWnd, FromIcon(icon), bigIcon != FALSE);
+}
+
+void CWnd::GetClientRect(CRect* rect) const {
+  const win32::Rect client = win32::ClientRect(m_hWnd);
+  *rect = CRect{client.left, client.top, client.right, client.bottom};
+}
+
+std::intptr_t CWnd::SendMessage(UINT message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return win32::Send(m_hWnd, message, wParam, lParam);
+}
+
+CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {
+  m_hDC = win32::BeginPainting(m_pWnd->m_hWnd, m_pState);
+}
+
+CPaintDC::~CPaintDC() { win32::EndPainting(m_pWnd->m_hWnd, m_pState); }
+
+void CPaintDC::DrawIcon(int x, int y, HICON icon) {
+  win32::DrawIconAt(m_hDC, x, y, FromIcon(icon));
+}
+
+int GetSystemMetrics(int index) { return win32::SystemMetric(index); }
+
+namespace platform {
+
+INT_PTR RunModalDialog(CDialog& dialog) {
+  DialogAdapter adapter(dialog);
+  const std::intptr_t result = win32::RunModalDialog(dialog.GetTemplateId(), adapter);
+  dialog.m_hWnd = nullptr;
+  return result;
+}
+
+int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& caption, UINT type) {
+  return win32::ShowMessage(owner ? owner->m_hWnd : nullptr, text, caption, type);
+}
+
+BOOL StartHelpViewer(const std::string& helpFile, DWORD context) {
+  return win32::StartHelp(helpFile, context) ? TRUE : FALSE;
+}
+
+HICON LoadIconResource(UINT id) { return ToIcon(win32::LoadProgramIcon(id)); }
+
+}  // namespace platform
