@@ -124,7 +124,7 @@ struct ModalState {
   GtkWidget* window = nullptr;
   GMainLoop* loop = nullptr;
   std::vector<GtkWidget*> tabStops;  // in template order
-  bool inCommand = false;
+  bool inHandler = false;            // the initialisation or a command is running
   std::exception_ptr error;
 };
 
@@ -140,14 +140,14 @@ void QuitIfDone(ModalState* state) {
 // actions). An exception the framework did not handle must not unwind
 // through GTK: it ends the loop and is raised again once the window is gone.
 void RunCommand(ModalState* state, UINT id) {
-  if (state->inCommand || state->dialog->IsEnded() || state->error) return;
-  state->inCommand = true;
+  if (state->inHandler || state->dialog->IsEnded() || state->error) return;
+  state->inHandler = true;
   try {
     state->dialog->OnCommand(id);
   } catch (...) {
     state->error = std::current_exception();
   }
-  state->inCommand = false;
+  state->inHandler = false;
   QuitIfDone(state);
 }
 
@@ -208,7 +208,7 @@ void OnDestroy(GtkWidget*, gpointer data) {
   state->window = nullptr;
   state->dialog->m_hWnd = nullptr;
   if (!state->dialog->IsEnded()) state->dialog->EndDialog(IDCANCEL);
-  if (!state->inCommand) g_main_loop_quit(state->loop);
+  if (!state->inHandler) g_main_loop_quit(state->loop);
 }
 
 void OnRealize(GtkWidget* window, gpointer) {
@@ -389,7 +389,7 @@ INT_PTR RunModalDialog(CDialog& dialog) {
   dialog.m_hWnd = state.window;
   gtk_widget_realize(state.window);
 
-  state.inCommand = true;
+  state.inHandler = true;
   try {
     if (dialog.OnInitDialog() && !state.tabStops.empty()) {
       gtk_widget_grab_focus(state.tabStops.front());
@@ -397,7 +397,7 @@ INT_PTR RunModalDialog(CDialog& dialog) {
   } catch (...) {
     state.error = std::current_exception();
   }
-  state.inCommand = false;
+  state.inHandler = false;
 
   if (state.window && !dialog.IsEnded() && !state.error) {
     if (GtkWidget* button = gtk_window_get_default_widget(GTK_WINDOW(state.window))) {
