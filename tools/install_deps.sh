@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
   libgtk-3-dev libmount-dev
   # real windows under a headless X server
-  xvfb xauth xdotool x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-xlib imagemagick
+  xvfb xauth xdotool x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi imagemagick
   fonts-ipafont-gothic
   # the Windows program and its tests
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64
