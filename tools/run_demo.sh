@@ -5,6 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
+bash tools/install_deps.sh
 cmake --preset debug >/dev/null
 cmake --build --preset debug
 
