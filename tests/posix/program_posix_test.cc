@@ -1,5 +1,5 @@
-// The built program, run in a folder of parts with the console stand-in for
-// windows: its messages come out on standard error.
+// The built program, run in a folder of parts without a display: its
+// messages come out on standard error and no dialog can be shown.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
