@@ -3,6 +3,7 @@
 // dialog cannot be shown and messages go to the standard error stream.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <map>
@@ -24,6 +25,7 @@ namespace {
 constexpr int kIconSize = 32;
 
 constexpr const char* kDialogWidgetName = "nwd-dialog";
+constexpr const char* kMessageTextName = "nwd-message-text";
 constexpr const char* kBigIconKey = "nwd-icon-big";
 constexpr const char* kSmallIconKey = "nwd-icon-small";
 
@@ -99,6 +101,14 @@ int MulDiv(int a, int b, int c) {
   return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
 }
 
+void AddStyle(const std::string& css) {
+  GtkCssProvider* provider = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
+  gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(provider);
+}
+
 // The dialog's font for the dialog and everything in it, and push buttons
 // as small as the template draws them: the theme's padding would make them
 // taller than their rectangles.
@@ -106,15 +116,10 @@ void InstallDialogStyle(const std::string& family, int pointSize) {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  const std::string css =
-      std::string("#") + kDialogWidgetName + ", #" + kDialogWidgetName + " * { font-family: \"" +
-      family + "\"; font-size: " + std::to_string(pointSize) + "pt; }\n#" + kDialogWidgetName +
-      " button { padding: 0 4px; min-height: 0; min-width: 0; }\n";
-  GtkCssProvider* provider = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
-  gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(provider);
+  AddStyle(std::string("#") + kDialogWidgetName + ", #" + kDialogWidgetName +
+           " * { font-family: \"" + family + "\"; font-size: " + std::to_string(pointSize) +
+           "pt; }\n#" + kDialogWidgetName +
+           " button { padding: 0 4px; min-height: 0; min-width: 0; }\n");
 }
 
 // --- the modal dialog ---
@@ -422,6 +427,76 @@ INT_PTR RunModalDialog(CDialog& dialog) {
   return dialog.GetResult();
 }
 
+}  // namespace platform
+
+namespace {
+
+// The text of a message box. A list of missing parts can run to thousands
+// of lines: it scrolls inside a box that keeps its button on the primary
+// monitor's work area, and it is a read-only text view, which lays out only
+// what is shown, where a label would measure every line before the box
+// could appear. To assistive technologies it is the label it stands for.
+GtkWidget* MessageText(const std::string& text) {
+  static bool styled = false;
+  if (!styled) {
+    // Drawn on the box's own ground, like the label it stands for.
+    AddStyle(std::string("#") + kMessageTextName + ", #" + kMessageTextName +
+             " text { background-color: transparent; }");
+    styled = true;
+  }
+  GtkWidget* view = gtk_text_view_new();
+  gtk_widget_set_name(view, kMessageTextName);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), text.c_str(), -1);
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
+  gtk_widget_set_can_focus(view, FALSE);
+  AtkObject* accessible = gtk_widget_get_accessible(view);
+  atk_object_set_role(accessible, ATK_ROLE_LABEL);
+  atk_object_set_name(accessible, text.c_str());
+
+  // The box is placed from the size it asks for before the view has laid
+  // out its text, so the size is measured here, line by line: one layout of
+  // the whole text would take as long as the label.
+  PangoLayout* layout = gtk_widget_create_pango_layout(view, nullptr);
+  int width = 0;
+  int height = 0;
+  std::string::size_type start = 0;
+  for (;;) {
+    const std::string::size_type end = text.find('\n', start);
+    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    pango_layout_set_text(layout, line.c_str(), -1);
+    int lineWidth = 0;
+    int lineHeight = 0;
+    pango_layout_get_pixel_size(layout, &lineWidth, &lineHeight);
+    width = std::max(width, lineWidth);
+    height += lineHeight;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  g_object_unref(layout);
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle area = {0, 0, 800, 600};
+  if (monitor) gdk_monitor_get_workarea(monitor, &area);
+  constexpr int kFrame = 160;  // the icon, the button and the borders
+  width = std::min(width, std::max(area.width - kFrame, 100));
+  height = std::min(height, std::max(area.height - kFrame, 100));
+
+  GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_min_content_width(GTK_SCROLLED_WINDOW(scroller), width);
+  gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scroller), height);
+  gtk_container_add(GTK_CONTAINER(scroller), view);
+  gtk_widget_set_valign(scroller, GTK_ALIGN_CENTER);
+  return scroller;
+}
+
+}  // namespace
+
+namespace platform {
+
 int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& caption, UINT type) {
   if (!HaveDisplay()) {
     WriteToStandardError(caption, text);
@@ -447,13 +522,7 @@ int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& capt
     gtk_widget_set_valign(image, GTK_ALIGN_START);
     gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
   }
-  GtkWidget* label = gtk_label_new(text.c_str());
-  gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
-  gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
-  gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
-  gtk_widget_set_valign(label, GTK_ALIGN_CENTER);
-  gtk_box_pack_start(GTK_BOX(row), label, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(row), MessageText(text), TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(box))), row, TRUE, TRUE, 0);
   gtk_widget_show_all(row);
 

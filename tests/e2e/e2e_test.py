@@ -352,6 +352,34 @@ def test_missing_part_is_reported_over_the_dialog():
         run.kill()
 
 
+def test_long_missing_list_fits_the_screen():
+    # A first header that announces thousands of parts of which three exist:
+    # the message lists every missing one, comes up at once and keeps its
+    # button on the screen.
+    folder = fresh_folder("long-list")
+    make_part_set(folder, "SETUP.EXE")
+    count = 20000
+    with open(os.path.join(folder, "NWD4_322.001"), "r+b") as f:
+        f.seek(152)
+        f.write(count.to_bytes(4, "little"))
+    expected = "".join(f"NWD4_322.{i:03d}\n" for i in range(4, count + 1)) + \
+        "上記のファイルが見つかりません。\n終了します。"
+    run = Run(folder, "long-list")
+    try:
+        window = run.window_titled(CAPTION)
+        press(window, "Return")
+        message = check_message(run, expected, owner=window)
+        x, y, width, height = X.geometry(message)
+        screen = X.screen_geometry()
+        check(x >= 0 and y >= 0 and x + width <= screen[2] and y + height <= screen[3],
+              f"the message within the screen ({x} {y} {width} {height})")
+        dismiss(message)
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        check_equal(run.launches(False), [], "launches")
+    finally:
+        run.kill()
+
+
 def message_without_dialog_case(name, folder, text):
     before = os.listdir(folder)
     run = Run(folder, name)
@@ -413,6 +441,7 @@ TESTS = [
     test_close_request_cancels,
     test_tab_then_enter_presses_cancel,
     test_missing_part_is_reported_over_the_dialog,
+    test_long_missing_list_fits_the_screen,
     test_damaged_first_part_ends_before_the_dialog,
     test_memory_file_system_is_refused,
     test_help_failure_leaves_the_dialog_open,
