@@ -8,7 +8,9 @@
 
 class CDialog : public CWnd {
  public:
-  explicit CDialog(UINT nIDTemplate, CWnd* pParent = nullptr);
+  // The window is always created without an owner: the program has no
+  // other window to put it under.
+  explicit CDialog(UINT nIDTemplate);
 
   // Shows the dialog modally: IDOK or IDCANCEL as it was ended, or -1 when it
   // cannot be shown. The window is gone when this returns, and so is its
@@ -42,7 +44,6 @@ class CDialog : public CWnd {
 
  private:
   UINT m_nIDTemplate;
-  CWnd* m_pParentWnd;
   bool m_bEnded = false;
   int m_nModalResult = -1;
 };

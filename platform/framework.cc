@@ -120,10 +120,7 @@ int AfxWinMain() {
   return app->ExitInstance();
 }
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParent)
-    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParent) {
-  m_nIDHelp = nIDTemplate;
-}
+CDialog::CDialog(UINT nIDTemplate) : m_nIDTemplate(nIDTemplate) { m_nIDHelp = nIDTemplate; }
 
 INT_PTR CDialog::DoModal() {
   m_bEnded = false;

@@ -4,8 +4,7 @@
 #include "join/part_set.h"
 #include "ui/resource.h"
 
-CJoinDlg::CJoinDlg(CWnd* pParent)
-    : CDialog(IDD_JOIN, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)) {}
+CJoinDlg::CJoinDlg() : CDialog(IDD_JOIN), m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)) {}
 
 BOOL CJoinDlg::OnInitDialog() {
   CDialog::OnInitDialog();

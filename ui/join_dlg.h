@@ -6,7 +6,7 @@
 
 class CJoinDlg : public CDialog {
  public:
-  explicit CJoinDlg(CWnd* pParent = nullptr);
+  CJoinDlg();
 
   BOOL OnInitDialog() override;
   // Execute: the whole set is verified before the dialog may end with OK.
