@@ -221,7 +221,11 @@ def press(window, key):
 
 
 def click(accessible):
-    x, y, width, height = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    # Until the window is laid out, its controls report no place on screen.
+    def placed():
+        extents = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        return extents if extents[2] > 0 and extents[0] >= 0 and extents[1] >= 0 else None
+    x, y, width, height = wait_for(placed, 5.0, "the control to be placed")
     xdotool("mousemove", "--sync", x + width // 2, y + height // 2)
     xdotool("click", 1)
 
