@@ -37,19 +37,20 @@ BOOL CJoinApp::InitInstance() {
   // The registration ends with the window, also when it cannot be shown.
   const INT_PTR result = dlg.DoModal();
 
-  if (result == IDOK && JoinParts()) LaunchFile(m_strFolder + m_strOutputName);
+  if (result == IDOK && JoinParts()) LaunchOutput();
   return FALSE;
+}
+
+BOOL GetWorkingFolder(std::string& folder) {
+  if (!GetCurrentFolder(folder) || folder.empty()) return FALSE;
+  if (folder.back() != kFolderSeparator) folder += kFolderSeparator;
+  return TRUE;
 }
 
 BOOL CJoinApp::CheckFixedDrive() {
   // A folder that cannot be read cannot be judged either: refuse it the same
   // way as a folder on the wrong kind of drive.
-  if (!GetCurrentFolder(m_strFolder) || m_strFolder.empty()) {
-    AfxMessageBox(kNotOnFixedDisk);
-    return FALSE;
-  }
-  if (m_strFolder.back() != kFolderSeparator) m_strFolder += kFolderSeparator;
-  if (GetFolderDriveType(m_strFolder) != DRIVE_FIXED) {
+  if (!GetWorkingFolder(m_strFolder) || GetFolderDriveType(m_strFolder) != DRIVE_FIXED) {
     AfxMessageBox(kNotOnFixedDisk);
     return FALSE;
   }
@@ -71,4 +72,12 @@ BOOL CJoinApp::LoadFirstHeader() {
     return FALSE;
   }
   return TRUE;
+}
+
+void CJoinApp::LaunchOutput() {
+  // The folder may have been moved since start-up, and something else put
+  // at its old path: the file to start is the one just written, in the
+  // folder the process is in now.
+  std::string folder;
+  if (GetWorkingFolder(folder)) LaunchFile(folder + m_strOutputName);
 }

@@ -2,7 +2,9 @@
 // from the drive check to the launch of the rebuilt installer.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "join/div_header.h"
 #include "platform/app.h"
@@ -29,12 +31,23 @@ class CJoinApp : public CWinApp {
   DIVHEADER m_divHeader{};
   // The header's output name, decoded.
   std::string m_strOutputName;
+  // Every part's length as the verification measured it, by part number
+  // from 1: the joiner copies only parts that are still what was verified.
+  std::vector<std::uint64_t> m_partLengths;
 
  private:
+  // TRUE when the name reaches one of the set's parts or the program file.
+  BOOL IsFileOfTheSet(const std::string& fileName) const;
   // Copies every payload into the open output. FALSE when a part could not
   // be opened (after saying so); platform errors pass as exceptions.
   BOOL CopyPayloads(CFile& output, unsigned char* buffer);
+  // Starts the output where it was written.
+  void LaunchOutput();
 };
+
+// The process's current folder, ending with the separator. FALSE when it
+// cannot be read.
+BOOL GetWorkingFolder(std::string& folder);
 
 // The running application.
 CJoinApp& GetJoinApp();

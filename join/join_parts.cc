@@ -15,34 +15,55 @@ constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
 }  // namespace
 
 BOOL CJoinApp::JoinParts() {
+  // Deleting the old output must never cost a part or the program itself,
+  // whichever name leads to them.
+  if (IsFileOfTheSet(m_strOutputName)) {
+    AfxMessageBox(m_strOutputName + kCannotCreateOutput);
+    return FALSE;
+  }
   DeleteFile(m_strOutputName);
-  CFile output;
-  if (!output.Open(m_strOutputName, CFile::modeCreate | CFile::modeWrite)) {
+  // The new output takes the name only once it is whole: until then the name
+  // holds nothing that could be started.
+  CNewFile output;
+  if (!output.Create(m_strOutputName)) {
     AfxMessageBox(m_strOutputName + kCannotCreateOutput);
     return FALSE;
   }
 
-  BOOL success = FALSE;
   try {
     CGlobalBuffer buffer(COPY_BUFFER_SIZE);
     if (!buffer.data()) throw std::bad_alloc();
-    success = CopyPayloads(output, buffer.data());
-    output.Close();
+    if (!CopyPayloads(output, buffer.data())) {
+      output.Discard();
+      return FALSE;
+    }
+    if (!output.Commit()) {
+      // Something took the name while the parts were copied; it stays.
+      AfxMessageBox(m_strOutputName + kCannotCreateOutput);
+      return FALSE;
+    }
   } catch (const CFileException& e) {
     // Nothing half-written may stay behind, not even while the report waits.
-    output.Abort();
-    DeleteFile(m_strOutputName);
+    output.Discard();
     AfxMessageBox(e.GetErrorMessage(), MB_ICONSTOP);
     return FALSE;
   } catch (const std::bad_alloc&) {
-    output.Abort();
-    DeleteFile(m_strOutputName);
+    output.Discard();
     AfxMessageBox(kOutOfMemory, MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
     return FALSE;
   }
+  return TRUE;
+}
 
-  if (!success) DeleteFile(m_strOutputName);
-  return success;
+BOOL CJoinApp::IsFileOfTheSet(const std::string& fileName) const {
+  CFileId target;
+  if (!GetFileId(fileName, target)) return FALSE;
+  CFileId other;
+  if (GetFileId(GetProgramPath(), other) && other == target) return TRUE;
+  for (std::int32_t i = 1; i <= m_divHeader.nPartCount; ++i) {
+    if (GetFileId(PartFileName(i), other) && other == target) return TRUE;
+  }
+  return FALSE;
 }
 
 BOOL CJoinApp::CopyPayloads(CFile& output, unsigned char* buffer) {
@@ -59,11 +80,16 @@ BOOL CJoinApp::CopyPayloads(CFile& output, unsigned char* buffer) {
       AfxMessageBox(name + kCannotOpenPart);
       return FALSE;
     }
-    const std::int64_t payload = static_cast<std::int64_t>(part.GetLength()) - PART_HEADER_SIZE;
-    std::int64_t n = std::min(payload, remaining);
-    // A part that shrank since it was verified must not leave a gap, nor fill
-    // the output with stale buffer bytes: the copy stops as at an end of file.
-    if (n < 0) throw CFileException(CFileException::endOfFile, -1, part.GetFilePath());
+    // A part that grew, shrank or changed places since it was verified
+    // would give an installer of the right length and the wrong bytes: the
+    // copy stops as at an end of file, naming the part.
+    const std::uint64_t length = part.GetLength();
+    DIVHEADER header;
+    if (static_cast<std::size_t>(i) > m_partLengths.size() || length != m_partLengths[i - 1] ||
+        !ReadDivHeader(part, header) || header.nPartNumber != i) {
+      throw CFileException(CFileException::endOfFile, -1, part.GetFilePath());
+    }
+    std::int64_t n = std::min(static_cast<std::int64_t>(length) - PART_HEADER_SIZE, remaining);
     part.Seek(PART_HEADER_SIZE, CFile::begin);
     while (n > 0) {
       const UINT block = static_cast<UINT>(std::min<std::int64_t>(n, COPY_BUFFER_SIZE));

@@ -16,13 +16,14 @@ constexpr const char* kWrongTotal =
 
 }  // namespace
 
-BOOL CheckPartSet(const DIVHEADER& firstHeader) {
+BOOL CheckPartSet(const DIVHEADER& firstHeader, std::vector<std::uint64_t>& partLengths) {
   const std::int32_t count = firstHeader.nPartCount;
   // The sum is kept in 64 bits so that parts of 4 GiB and more are measured
   // truly and a set whose payloads wrap 32 bits can never match the total.
   std::int64_t sum = 0;
   std::string missing;
   std::string damaged;
+  partLengths.clear();
 
   for (std::int32_t i = 1; i <= count; ++i) {
     const std::string name = PartFileName(i);
@@ -31,7 +32,8 @@ BOOL CheckPartSet(const DIVHEADER& firstHeader) {
       missing += name + "\n";
       continue;
     }
-    sum += static_cast<std::int64_t>(part.GetLength()) - PART_HEADER_SIZE;
+    partLengths.push_back(part.GetLength());
+    sum += static_cast<std::int64_t>(partLengths.back()) - PART_HEADER_SIZE;
     DIVHEADER header;
     const bool sound = ReadDivHeader(part, header) && header.nPartNumber == i;
     part.Close();

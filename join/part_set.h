@@ -1,12 +1,16 @@
 // Verification of the whole part set before anything is written.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "join/div_header.h"
 
 // Opens every part from 1 to the header's count and checks that it is
 // present, carries a sound header with its own number, and that the payloads
 // add up to the header's total. Shows at most one message (missing parts win
 // over damaged ones, which win over a wrong total). TRUE when the set is
-// sound. A platform error while a part is measured, read or closed leaves as
-// CFileException, with every part closed.
-BOOL CheckPartSet(const DIVHEADER& firstHeader);
+// sound, with every part's length in partLengths. A platform error while a
+// part is measured, read or closed leaves as CFileException, with every part
+// closed.
+BOOL CheckPartSet(const DIVHEADER& firstHeader, std::vector<std::uint64_t>& partLengths);

@@ -16,9 +16,6 @@ namespace platform {
 // of its own.
 void InitProcess();
 
-// The program file's full path.
-std::string GetProgramPath();
-
 // Creates the dialog's window from its template without an owner, calls
 // OnInitDialog, runs the modal loop until EndDialog, destroys the window.
 // Returns the result, or -1 when the window cannot be made.

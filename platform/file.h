@@ -77,9 +77,34 @@ class CFile {
   bool IsOpen() const { return m_hFile != kNoHandle; }
   const std::string& GetFilePath() const { return m_strFileName; }
 
- private:
+ protected:
   static constexpr std::intptr_t kNoHandle = -1;
 
   std::intptr_t m_hFile = kNoHandle;  // the backend's handle
   std::string m_strFileName;          // absolute path, for error reports
+};
+
+// A new file that takes its name only once it is whole. Until Commit it has
+// no name under which anyone could open or start it, and a run that ends
+// before then, however it ends, leaves nothing under the name.
+class CNewFile : public CFile {
+ public:
+  CNewFile() = default;
+  // Drops the file unless it was committed.
+  ~CNewFile();
+
+  // Creates the file for writing, held exclusively. FALSE, without throwing,
+  // when the name is taken or nothing can be created in its folder. Error
+  // reports name the file by the name it will take.
+  BOOL Create(const std::string& fileName);
+  // Closes the file and gives it its name, which must still be free: FALSE
+  // when something took the name meanwhile. Throws CFileException when the
+  // system fails. Either way the file is dropped unless it took the name.
+  BOOL Commit();
+  // Closes the file and drops what was written, without throwing.
+  void Discard();
+
+ private:
+  std::string m_strName;      // the name to take, as given
+  std::string m_strTempName;  // where the file lies until then, if it must have a name
 };

@@ -106,7 +106,7 @@ int AfxWinMain() {
   CWinApp* app = AfxGetApp();
   if (!app) return 1;
   app->m_strTitle = TitleFromFileName(GetProgramFileName());
-  app->m_strHelpFilePath = WithoutExtension(platform::GetProgramPath()) + ".HLP";
+  app->m_strHelpFilePath = WithoutExtension(GetProgramPath()) + ".HLP";
   // The logic has no handler of its own: an error that leaves the start-up
   // hook is reported once and ends the run, with every file it opened closed
   // by then.

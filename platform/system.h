@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/types.h"
@@ -18,9 +19,24 @@ BOOL GetCurrentFolder(std::string& folder);
 // holds the given folder.
 UINT GetFolderDriveType(const std::string& folder);
 
-// Deletes a file; the result tells whether it is gone.
+// Deletes a file; the result tells whether it is gone. A file that someone
+// holds open, or that is read-only, stays.
 BOOL DeleteFile(const std::string& fileName);
 
+// What tells one file from another, whatever name reaches it: a link, a
+// second name, a short name, another spelling.
+struct CFileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const CFileId& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+// The identity of the file that a name reaches; FALSE when it reaches none.
+BOOL GetFileId(const std::string& fileName, CFileId& id);
+
+// The program file's full path.
+std::string GetProgramPath();
 // The program file's name without its folder, for example "NWD4_322.exe".
 std::string GetProgramFileName();
 

@@ -16,7 +16,8 @@ BOOL CJoinDlg::OnInitDialog() {
 void CJoinDlg::OnOK() { VerifyPartSet(); }
 
 void CJoinDlg::VerifyPartSet() {
-  if (CheckPartSet(GetJoinApp().m_divHeader)) {
+  CJoinApp& app = GetJoinApp();
+  if (CheckPartSet(app.m_divHeader, app.m_partLengths)) {
     CDialog::OnOK();
   } else {
     EndDialog(IDCANCEL);

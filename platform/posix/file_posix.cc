@@ -6,12 +6,19 @@
 // well as a reader and a writer, and it belongs to the open file description,
 // so two opens within this process conflict just like two processes do.
 // Programs that take no lock are not stopped; nothing on this system could.
+#include "platform/posix/file_posix.h"
+
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -70,12 +77,44 @@ bool IsOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT || erro
   throw CFileException(CauseOf(error), error, fileName);
 }
 
-std::string AbsolutePath(const std::string& name) {
-  if (!name.empty() && name[0] == '/') return name;
-  std::string folder;
-  if (!GetCurrentFolder(folder)) return name;
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder + name;
+// The text with every byte that is not part of well-formed UTF-8 shown as
+// U+FFFD, the replacement character. The C library's converter judges what
+// is well-formed.
+std::string ValidUtf8(const std::string& text) {
+  iconv_t cd = ::iconv_open("UTF-8", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+  std::string shown;
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  while (inLeft > 0) {
+    char chunk[256];
+    char* out = chunk;
+    std::size_t outLeft = sizeof chunk;
+    const std::size_t result = ::iconv(cd, &in, &inLeft, &out, &outLeft);
+    shown.append(chunk, sizeof chunk - outLeft);
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      shown += "\xEF\xBF\xBD";
+      ++in;
+      --inLeft;
+    }
+  }
+  ::iconv_close(cd);
+  return shown;
+}
+
+// The path as error reports show it. A folder name need not be UTF-8 (an
+// archive made on another system), and a message must never come out blank
+// for it: bytes that are no text show as replacement characters.
+std::string DisplayPath(const std::string& name) {
+  std::string path = name;
+  if (path.empty() || path[0] != '/') {
+    std::string folder;
+    if (GetCurrentFolder(folder)) {
+      if (folder.empty() || folder.back() != '/') folder += '/';
+      path = folder + name;
+    }
+  }
+  return ValidUtf8(path);
 }
 
 bool LockExclusive(int fd) {
@@ -126,7 +165,7 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   const int fd = OpenExclusive(fileName.c_str(), write ? O_WRONLY : O_RDONLY, create);
   if (fd < 0) return FALSE;
   m_hFile = fd;
-  m_strFileName = AbsolutePath(fileName);
+  m_strFileName = DisplayPath(fileName);
   return TRUE;
 }
 
@@ -202,6 +241,13 @@ BOOL DeleteFile(const std::string& fileName) {
   const char* path = fileName.c_str();
   struct stat st;
   if (::lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return FALSE;
+  // A file nobody may write is read-only, and read-only files are kept, as
+  // where the system has that attribute. Root may write anything, so the
+  // permission bits decide for it.
+  if (S_ISREG(st.st_mode) &&
+      ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0)) {
+    return FALSE;
+  }
   // A file that an opener holds stays, as an open file does where deleting
   // needs every opener's consent. The lock is kept until the name is gone,
   // so nobody can open the file between the test and the unlink.
@@ -216,4 +262,173 @@ BOOL DeleteFile(const std::string& fileName) {
   const bool deleted = ::unlink(path) == 0;
   if (fd >= 0) ::close(fd);
   return deleted ? TRUE : FALSE;
+}
+
+BOOL GetFileId(const std::string& fileName, CFileId& id) {
+  struct stat st;
+  if (::stat(fileName.c_str(), &st) != 0) return FALSE;
+  id = CFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return TRUE;
+}
+
+// --- new files ---
+//
+// Where the file system allows it, a new file is made without a name
+// (O_TMPFILE) and linked in under its name once complete: a run that ends
+// any way before then, power loss and SIGKILL included, leaves nothing. Where
+// it does not (FAT, some FUSE file systems), the file is written under a
+// temporary name that no launcher takes for a program and renamed at the
+// end; a signal that ends the run removes it, and only SIGKILL or a power
+// loss can leave it behind.
+
+namespace {
+
+bool g_namedTemporaries = false;
+
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+// The temporary that a signal ending the run removes, relative to the
+// current folder, which follows the folder if it is moved.
+char g_pendingName[PATH_MAX];
+volatile sig_atomic_t g_havePending = 0;
+struct sigaction g_previousActions[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+
+void RemovePendingAndEnd(int signal) {
+  if (g_havePending) ::unlink(g_pendingName);
+  // The default action, now that nothing is left to clean.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void RemoveOnEndingSignal(const std::string& name) {
+  if (name.size() >= sizeof g_pendingName) return;
+  std::memcpy(g_pendingName, name.c_str(), name.size() + 1);
+  g_havePending = 1;
+  struct sigaction action = {};
+  action.sa_handler = RemovePendingAndEnd;
+  sigfillset(&action.sa_mask);
+  for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+    ::sigaction(kEndingSignals[i], nullptr, &g_previousActions[i]);
+    // A signal the process was told to ignore (nohup) stays ignored.
+    if (g_previousActions[i].sa_handler != SIG_IGN) {
+      ::sigaction(kEndingSignals[i], &action, nullptr);
+    }
+  }
+}
+
+void StopRemovingOnEndingSignal() {
+  if (!g_havePending) return;
+  for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+    ::sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
+  }
+  g_havePending = 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::string::size_type slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A file system without unnamed files answers one of these.
+bool NoUnnamedFiles(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
+}
+
+// Gives the file at from the name to, which must be free.
+bool RenameNoReplace(const char* from, const char* to, int& error) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) {
+    error = errno;
+    return false;
+  }
+  // Without an exclusive rename, a new link is exclusive too.
+  if (::link(from, to) != 0) {
+    error = errno;
+    return false;
+  }
+  ::unlink(from);
+  return true;
+}
+
+}  // namespace
+
+namespace posix {
+void UseNamedTemporaries(bool named) { g_namedTemporaries = named; }
+}  // namespace posix
+
+CNewFile::~CNewFile() { Discard(); }
+
+BOOL CNewFile::Create(const std::string& fileName) {
+  Discard();
+  struct stat st;
+  if (fileName.empty() || ::lstat(fileName.c_str(), &st) == 0 || errno != ENOENT) return FALSE;
+
+  int fd = g_namedTemporaries
+               ? -1
+               : ::open(FolderOf(fileName).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0 && (g_namedTemporaries || NoUnnamedFiles(errno))) {
+    const std::string temporary = fileName + "." + std::to_string(::getpid()) + ".incomplete";
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                0666);
+    if (fd >= 0) {
+      m_strTempName = temporary;
+      RemoveOnEndingSignal(temporary);
+    }
+  }
+  if (fd < 0) return FALSE;
+  // Nobody else may open it while it is written, as with every open here.
+  if (!LockExclusive(fd)) {
+    m_hFile = fd;
+    Discard();
+    return FALSE;
+  }
+  m_hFile = fd;
+  m_strName = fileName;
+  m_strFileName = DisplayPath(fileName);
+  return TRUE;
+}
+
+BOOL CNewFile::Commit() {
+  if (m_hFile == kNoHandle) return FALSE;
+  const int fd = static_cast<int>(m_hFile);
+  int error = 0;
+  bool named;
+  if (m_strTempName.empty()) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    named = ::linkat(AT_FDCWD, self, AT_FDCWD, m_strName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!named) error = errno;
+  } else {
+    named = RenameNoReplace(m_strTempName.c_str(), m_strName.c_str(), error);
+  }
+  const std::string shownName = m_strFileName;
+  if (!named) {
+    Discard();
+    if (error == EEXIST) return FALSE;
+    ThrowErrno(error, shownName);
+  }
+
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  m_strTempName.clear();
+  StopRemovingOnEndingSignal();
+  // A close that fails may have lost written data: the name must not keep it.
+  if (::close(fd) != 0 && errno != EINTR) {
+    error = errno;
+    ::unlink(m_strName.c_str());
+    ThrowErrno(error, shownName);
+  }
+  return TRUE;
+}
+
+void CNewFile::Discard() {
+  if (m_hFile == kNoHandle) return;
+  // The temporary goes while it is still held, so nobody opens it between.
+  if (!m_strTempName.empty()) ::unlink(m_strTempName.c_str());
+  StopRemovingOnEndingSignal();
+  ::close(static_cast<int>(m_hFile));
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  m_strTempName.clear();
 }

@@ -70,8 +70,19 @@ BOOL GetCurrentFolder(std::string& folder) {
   return TRUE;
 }
 
+std::string GetProgramPath() {
+  std::string path = ReadLink("/proc/self/exe");
+  // The name of a program file replaced while it runs.
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() &&
+      path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    path.erase(path.size() - deleted.size());
+  }
+  return path;
+}
+
 std::string GetProgramFileName() {
-  std::string path = platform::GetProgramPath();
+  std::string path = GetProgramPath();
   if (path.empty()) path = program_invocation_name;
   return path.substr(path.find_last_of('/') + 1);
 }
@@ -132,17 +143,6 @@ namespace platform {
 void InitProcess() {
   // A write to a closed pipe is an error to report, not a reason to die.
   std::signal(SIGPIPE, SIG_IGN);
-}
-
-std::string GetProgramPath() {
-  std::string path = ReadLink("/proc/self/exe");
-  // The name of a program file replaced while it runs.
-  const std::string deleted = " (deleted)";
-  if (path.size() > deleted.size() &&
-      path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
-    path.erase(path.size() - deleted.size());
-  }
-  return path;
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // Files over the system's handles, opened with share mode 0.
 #include "platform/file.h"
+#include "platform/system.h"
 #include "platform/win32/win32_api.h"
 
 namespace {
@@ -85,4 +86,36 @@ void CFile::Abort() {
     Close();
   } catch (const CFileException&) {
   }
+}
+
+CNewFile::~CNewFile() { Discard(); }
+
+BOOL CNewFile::Create(const std::string& fileName) {
+  Discard();
+  std::string fullPath;
+  const std::intptr_t file = win32::NewFileCreate(fileName, fullPath);
+  if (file == win32::kNoFile) return FALSE;
+  m_hFile = file;
+  m_strName = fullPath;
+  m_strFileName = fullPath;
+  return TRUE;
+}
+
+BOOL CNewFile::Commit() {
+  if (m_hFile == kNoHandle) return FALSE;
+  const std::intptr_t file = m_hFile;
+  const std::string shownName = m_strFileName;
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  const unsigned long error = win32::NewFileCommit(file, m_strName);
+  if (win32::IsNameTaken(error)) return FALSE;
+  ThrowOsError(error, shownName);
+  return TRUE;
+}
+
+// The file was made to go with its last handle.
+void CNewFile::Discard() { Abort(); }
+
+BOOL GetFileId(const std::string& fileName, CFileId& id) {
+  return win32::FileIdentity(fileName, id.volume, id.index) ? TRUE : FALSE;
 }

@@ -23,6 +23,8 @@ UINT GetFolderDriveType(const std::string& folder) {
 
 BOOL DeleteFile(const std::string& fileName) { return win32::RemoveFile(fileName); }
 
+std::string GetProgramPath() { return win32::ModulePath(); }
+
 std::string GetProgramFileName() {
   const std::string path = win32::ModulePath();
   return path.substr(path.find_last_of(kFolderSeparator) + 1);
@@ -49,7 +51,5 @@ CGlobalBuffer::~CGlobalBuffer() { win32::Free(m_hMemory); }
 namespace platform {
 
 void InitProcess() { win32::PrepareProcess(); }
-
-std::string GetProgramPath() { return win32::ModulePath(); }
 
 }  // namespace platform

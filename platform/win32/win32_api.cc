@@ -5,7 +5,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
+#include <string>
 #include <vector>
 
 #include "platform/win32/win32_api.h"
@@ -194,6 +196,101 @@ unsigned long FileSize(std::intptr_t file, std::uint64_t& size) {
 
 unsigned long FileClose(std::intptr_t file) {
   return ::CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : ::GetLastError();
+}
+
+bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index) {
+  const std::wstring name = Widen(path);
+  if (name.empty()) return false;
+  // No access asked, every kind of sharing allowed: even a file that
+  // someone holds alone can be told apart.
+  const HANDLE file =
+      ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = ::GetFileInformationByHandle(file, &info) != FALSE;
+  ::CloseHandle(file);
+  if (!known) return false;
+  volume = info.dwVolumeSerialNumber;
+  index = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
+}
+
+namespace {
+
+bool SetDeleteOnClose(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = remove ? TRUE : FALSE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
+// Renames an open file, which must have been opened with DELETE access, to
+// a name that must be free.
+bool RenameOpenFile(HANDLE file, const std::wstring& target) {
+  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(bytes, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), rename->FileName);
+  return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) !=
+         FALSE;
+}
+
+std::wstring TemporaryPathFor(const std::wstring& full) {
+  return full + L"." + std::to_wstring(::GetCurrentProcessId()) + L".incomplete";
+}
+
+}  // namespace
+
+std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
+  std::wstring full;
+  const std::wstring wide = Widen(name);
+  if (wide.empty() || !GrowingQuery(
+                          [&wide](wchar_t* buffer, DWORD size) {
+                            return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+                          },
+                          full)) {
+    return kNoFile;
+  }
+  // The name must be free: an old file that could not be deleted stays.
+  if (::GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES ||
+      (::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND)) {
+    return kNoFile;
+  }
+  const HANDLE file = ::CreateFileW(TemporaryPathFor(full).c_str(), GENERIC_WRITE | DELETE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // However the run ends from here on, the system removes the file with its
+  // last handle, unless it was named first.
+  if (!SetDeleteOnClose(file, true)) {
+    ::CloseHandle(file);
+    ::DeleteFileW(TemporaryPathFor(full).c_str());
+    return kNoFile;
+  }
+  fullPath = Narrow(full);
+  return reinterpret_cast<std::intptr_t>(file);
+}
+
+unsigned long NewFileCommit(std::intptr_t handle, const std::string& fullPath) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  DWORD error = ERROR_SUCCESS;
+  if (!SetDeleteOnClose(file, false) || !RenameOpenFile(file, Widen(fullPath))) {
+    error = ::GetLastError();
+    SetDeleteOnClose(file, true);
+  }
+  if (!::CloseHandle(file) && error == ERROR_SUCCESS) {
+    // A close that fails may have lost written data: the name must not keep it.
+    error = ::GetLastError();
+    ::DeleteFileW(Widen(fullPath).c_str());
+  }
+  return error;
+}
+
+bool IsNameTaken(unsigned long error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
 }
 
 FileErrorCause FileErrorCauseOf(unsigned long error) {

@@ -50,6 +50,20 @@ unsigned long FileSeek(std::intptr_t file, std::int64_t offset, unsigned from,
 unsigned long FileSize(std::intptr_t file, std::uint64_t& size);
 unsigned long FileClose(std::intptr_t file);
 
+// The volume and index that tell one file from another, for whatever name
+// reaches it (a link, a short name, another case).
+bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index);
+// A new file, held alone, beside the free name it is to take; the system
+// deletes it when its handle closes unless NewFileCommit named it first.
+// kNoFile when the name is taken or nothing can be created there. Fills
+// fullPath with the absolute name it is to take.
+std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath);
+// Gives the new file its name, which must still be free, and closes it: 0,
+// or the system's error code, and the file is gone then.
+unsigned long NewFileCommit(std::intptr_t file, const std::string& fullPath);
+// The error NewFileCommit answers when something took the name meanwhile.
+bool IsNameTaken(unsigned long error);
+
 // The file exception cause (CFileException::Cause) for a system error code.
 enum FileErrorCause : int {
   kGenericError = 1,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "platform/backend.h"
@@ -88,6 +89,16 @@ std::string Platform::FullPath(const std::string& bareName) const {
   return base + bareName;
 }
 
+std::string Platform::Resolve(const std::string& bareName) const {
+  std::string name = bareName;
+  for (int hops = 0; hops < 8 && links.count(name) != 0; ++hops) name = links.at(name);
+  return name;
+}
+
+File& Platform::FileOf(const Handle& handle) {
+  return handle.unnamed ? unnamed.at(handle.name) : files.at(handle.name);
+}
+
 void Platform::MaybeFail(Op op, const std::string& name) {
   for (Fault& fault : faults_) {
     if (fault.op != op || (!fault.name.empty() && fault.name != name)) continue;
@@ -118,9 +129,9 @@ CFile::~CFile() { Abort(); }
 
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Platform& p = Platform::Current();
-  const std::string name = p.BareName(fileName);
   const bool write = (openFlags & modeWrite) != 0;
-  p.RunOpenHooks(name);
+  p.RunOpenHooks(p.BareName(fileName));
+  const std::string name = p.Resolve(p.BareName(fileName));
   const auto file = p.files.find(name);
   const bool heldHere = std::any_of(p.handles.begin(), p.handles.end(),
                                     [&](const auto& h) { return h.second.name == name; });
@@ -138,7 +149,7 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   if (write) p.files[name].data.clear();
   m_hFile = p.nextHandle++;
   m_strFileName = p.FullPath(name);
-  p.handles[m_hFile] = {name, 0, write};
+  p.handles[m_hFile] = {name, 0, write, false};
   p.log.push_back("open " + name + (write ? " write" : " read"));
   return TRUE;
 }
@@ -147,7 +158,7 @@ UINT CFile::Read(void* buffer, UINT count) {
   Platform& p = Platform::Current();
   Platform::Handle& h = p.handles.at(m_hFile);
   p.MaybeFail(Op::Read, h.name);
-  const std::vector<unsigned char>& data = p.files.at(h.name).data;
+  const std::vector<unsigned char>& data = p.FileOf(h).data;
   const std::uint64_t available = h.position < data.size() ? data.size() - h.position : 0;
   const UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, available));
   if (got > 0) std::memcpy(buffer, data.data() + h.position, got);
@@ -164,7 +175,7 @@ void CFile::Write(const void* buffer, UINT count) {
   p.MaybeFail(Op::Write, h.name);
   const UINT taken =
       static_cast<UINT>(std::min<std::int64_t>(count, std::max<std::int64_t>(p.freeSpace, 0)));
-  std::vector<unsigned char>& data = p.files.at(h.name).data;
+  std::vector<unsigned char>& data = p.FileOf(h).data;
   if (data.size() < h.position + taken) data.resize(h.position + taken);
   std::memcpy(data.data() + h.position, buffer, taken);
   h.position += taken;
@@ -177,10 +188,9 @@ std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
   Platform& p = Platform::Current();
   Platform::Handle& h = p.handles.at(m_hFile);
   p.MaybeFail(Op::Seek, h.name);
-  const std::int64_t base = from == begin ? 0
-                            : from == current
-                                ? static_cast<std::int64_t>(h.position)
-                                : static_cast<std::int64_t>(p.files.at(h.name).data.size());
+  const std::int64_t base = from == begin     ? 0
+                            : from == current ? static_cast<std::int64_t>(h.position)
+                                              : static_cast<std::int64_t>(p.FileOf(h).data.size());
   if (base + offset < 0) throw CFileException(CFileException::badSeek, 131);
   h.position = static_cast<std::uint64_t>(base + offset);
   p.log.push_back("seek " + h.name + " " + std::to_string(h.position));
@@ -191,7 +201,7 @@ std::uint64_t CFile::GetLength() {
   Platform& p = Platform::Current();
   const Platform::Handle& h = p.handles.at(m_hFile);
   p.MaybeFail(Op::GetLength, h.name);
-  const fake::File& file = p.files.at(h.name);
+  const fake::File& file = p.FileOf(h);
   return file.data.size() + file.extraLength;
 }
 
@@ -211,6 +221,54 @@ void CFile::Abort() {
     Close();
   } catch (const CFileException&) {
   }
+}
+
+CNewFile::~CNewFile() { Discard(); }
+
+BOOL CNewFile::Create(const std::string& fileName) {
+  Platform& p = Platform::Current();
+  const std::string name = p.BareName(fileName);
+  p.RunOpenHooks(name);
+  if (name.empty() || name.find('\\') != std::string::npos || p.files.count(name) != 0 ||
+      p.links.count(name) != 0) {
+    p.log.push_back("create-failed " + name);
+    return FALSE;
+  }
+  p.unnamed[name] = fake::File();
+  m_strName = name;
+  m_hFile = p.nextHandle++;
+  m_strFileName = p.FullPath(name);
+  p.handles[m_hFile] = {name, 0, true, true};
+  p.log.push_back("create " + name);
+  return TRUE;
+}
+
+BOOL CNewFile::Commit() {
+  Platform& p = Platform::Current();
+  const std::string name = m_strName;
+  fake::File file = std::move(p.unnamed.at(name));
+  p.unnamed.erase(name);
+  p.handles.erase(m_hFile);
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  p.MaybeFail(Op::Commit, name);
+  if (p.files.count(name) != 0 || p.links.count(name) != 0) {
+    p.log.push_back("commit-failed " + name);
+    return FALSE;
+  }
+  p.files[name] = std::move(file);
+  p.log.push_back("commit " + name);
+  return TRUE;
+}
+
+void CNewFile::Discard() {
+  if (m_hFile == kNoHandle) return;
+  Platform& p = Platform::Current();
+  p.handles.erase(m_hFile);
+  p.unnamed.erase(m_strName);
+  m_hFile = kNoHandle;
+  m_strFileName.clear();
+  p.log.push_back("discard " + m_strName);
 }
 
 // --- system services ---
@@ -233,6 +291,11 @@ UINT GetFolderDriveType(const std::string& folder) {
 BOOL DeleteFile(const std::string& fileName) {
   Platform& p = Platform::Current();
   const std::string name = p.BareName(fileName);
+  // A link goes alone; the file it leads to stays.
+  if (p.links.erase(name) != 0) {
+    p.log.push_back("delete " + name);
+    return TRUE;
+  }
   const auto file = p.files.find(name);
   const bool open = std::any_of(p.handles.begin(), p.handles.end(),
                                 [&](const auto& h) { return h.second.name == name; });
@@ -244,6 +307,17 @@ BOOL DeleteFile(const std::string& fileName) {
   p.log.push_back("delete " + name);
   return TRUE;
 }
+
+BOOL GetFileId(const std::string& fileName, CFileId& id) {
+  const Platform& p = Platform::Current();
+  const std::string name = p.Resolve(p.BareName(fileName));
+  const auto file = p.files.find(name);
+  if (file == p.files.end()) return FALSE;
+  id = CFileId{1, std::hash<std::string>()(name)};
+  return TRUE;
+}
+
+std::string GetProgramPath() { return Platform::Current().programPath; }
 
 std::string GetProgramFileName() {
   const std::string& path = Platform::Current().programPath;
@@ -309,8 +383,6 @@ int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICO
 namespace platform {
 
 void InitProcess() { Platform::Current().log.push_back("init-process"); }
-
-std::string GetProgramPath() { return Platform::Current().programPath; }
 
 INT_PTR RunModalDialog(CDialog& dialog) {
   Platform& p = Platform::Current();

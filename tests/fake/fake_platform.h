@@ -17,7 +17,7 @@ class CWnd;
 
 namespace fake {
 
-enum class Op { Open, Read, Write, Seek, GetLength, Close };
+enum class Op { Open, Read, Write, Seek, GetLength, Close, Commit };
 
 // What the scripted user does while the dialog is open.
 enum class UserAction { Execute, Cancel, Escape, CloseButton, F1, Paint };
@@ -29,6 +29,11 @@ struct File {
   // Length reported beyond the bytes held, for files too large to hold in a
   // test; reading stops at the bytes held.
   std::uint64_t extraLength = 0;
+
+  bool operator==(const File& other) const {
+    return data == other.data && heldByOther == other.heldByOther && readOnly == other.readOnly &&
+           extraLength == other.extraLength;
+  }
 };
 
 struct Message {
@@ -54,6 +59,10 @@ class Platform {
   UINT driveType = DRIVE_FIXED;
   std::string programPath = "C:\\SETUP\\NWD4_322.exe";
   std::map<std::string, File> files;  // by bare name, in the working folder
+  // Names that lead to another file: a symbolic or hard link, a short name.
+  std::map<std::string, std::string> links;
+  // New files that have no name yet, by the name they are to take.
+  std::map<std::string, File> unnamed;
 
   void AddFile(const std::string& name, std::vector<unsigned char> data);
   const std::vector<unsigned char>& Data(const std::string& name) const;
@@ -87,10 +96,14 @@ class Platform {
     std::string name;
     std::uint64_t position = 0;
     bool write = false;
+    bool unnamed = false;  // a new file still waiting for its name
   };
   std::map<std::intptr_t, Handle> handles;
   std::intptr_t nextHandle = 1;
   std::string BareName(const std::string& path) const;
+  // The file a bare name leads to, through links.
+  std::string Resolve(const std::string& bareName) const;
+  File& FileOf(const Handle& handle);
   std::string FullPath(const std::string& bareName) const;
   void MaybeFail(Op op, const std::string& name);
   std::vector<std::string> OpenFileNames() const;

@@ -367,6 +367,22 @@ TEST(DeleteFilePosix, DeletesOnlyFilesThatNobodyHolds) {
   EXPECT_TRUE(DeleteFile(link));
   EXPECT_FALSE(Exists(link));
   EXPECT_EQ(ReadFile(target), "kept");
+
+  // A file nobody may write is read-only and stays, even for root.
+  ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+  EXPECT_FALSE(DeleteFile(target));
+  EXPECT_EQ(ReadFile(target), "kept");
+}
+
+TEST(FilePosixOpen, PathInAFolderNamedInAnotherEncodingIsStillShown) {
+  TempFolder parent;
+  // "SETUP" in Shift-JIS katakana: no UTF-8.
+  const std::string folder = parent / "\x83\x5A\x83\x62\x83\x67";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  WriteFile(folder + "/NWD4_322.001", "part");
+  CFile file;
+  ASSERT_TRUE(file.Open(folder + "/NWD4_322.001", kRead));
+  EXPECT_EQ(file.GetFilePath(), parent.path() + "/\uFFFDZ\uFFFDb\uFFFDg/NWD4_322.001");
 }
 
 }  // namespace

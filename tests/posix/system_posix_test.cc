@@ -94,7 +94,7 @@ TEST(CurrentFolderPosix, DeepFolderIsGivenWholeAndADeletedOneNotAtAll) {
 
 TEST(ProgramNamePosix, NamesTheRunningProgramFile) {
   EXPECT_EQ(GetProgramFileName(), "posix_tests");
-  const std::string path = platform::GetProgramPath();
+  const std::string path = GetProgramPath();
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(path[0], '/');
   char* resolved = ::realpath(NWD_TEST_PROGRAM, nullptr);

@@ -1,0 +1,11 @@
+// Choices of the POSIX file backend that its tests make.
+#pragma once
+
+namespace posix {
+
+// New files are written under a temporary name and renamed at the end, as on
+// a file system without unnamed files, instead of being linked in from an
+// unnamed file.
+void UseNamedTemporaries(bool named);
+
+}  // namespace posix
