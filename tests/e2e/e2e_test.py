@@ -10,6 +10,7 @@ Usage: e2e_test.py PROGRAM NWD_SPLIT WORKDIR
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -441,6 +442,101 @@ def test_help_failure_leaves_the_dialog_open():
         run.kill()
 
 
+def test_part_reached_through_the_output_name_is_kept():
+    # The measured attack: part 3's data moved under the output's name and
+    # the part made a link to it; and the plain second name of a part.
+    def symlinked(folder):
+        os.rename(os.path.join(folder, "NWD4_322.003"), os.path.join(folder, "SETUP.EXE"))
+        os.symlink("SETUP.EXE", os.path.join(folder, "NWD4_322.003"))
+
+    def hard_linked(folder):
+        os.link(os.path.join(folder, "NWD4_322.002"), os.path.join(folder, "SETUP.EXE"))
+
+    for arrange in (symlinked, hard_linked):
+        folder = fresh_folder("alias-" + arrange.__name__)
+        make_part_set(folder, "SETUP.EXE")
+        arrange(folder)
+        kept = open(os.path.join(folder, "SETUP.EXE"), "rb").read()
+        before = os.listdir(folder)
+        run = Run(folder, "alias-" + arrange.__name__)
+        try:
+            press(run.window_titled(CAPTION), "Return")
+            dismiss(run, check_message(run, "SETUP.EXEをオープンできません。", owner=None))
+            run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+            check_no_output(folder, before)
+            check(open(os.path.join(folder, "SETUP.EXE"), "rb").read() == kept,
+                  arrange.__name__ + ": the part's data is kept")
+            check_equal(run.launches(False), [], "launches")
+        finally:
+            run.kill()
+
+
+def output_is_open(pid, folder):
+    """True once the program holds a file in folder that is not a part."""
+    fds = f"/proc/{pid}/fd"
+    for fd in os.listdir(fds):
+        try:
+            target = os.readlink(os.path.join(fds, fd))
+        except OSError:
+            continue
+        if target.startswith(folder + "/") and "/NWD4_322." not in target:
+            return True
+    return False
+
+
+def test_run_ended_during_the_join_leaves_nothing_under_the_name():
+    folder = fresh_folder("terminated")
+    source_path = os.path.join(WORK, "large.bin")
+    with open(source_path, "wb") as f:
+        f.write(bytes(range(256)) * (2 * 1024 * 1024))  # 512 MiB
+    subprocess.run([SPLIT, "--parts", "4", "--output-name", "SETUP.EXE", source_path, folder],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.remove(source_path)
+    before = os.listdir(folder)
+    run = Run(folder, "terminated")
+    try:
+        press(run.window_titled(CAPTION), "Return")
+        # Frozen as soon as the output is open, looked for often enough to
+        # come well before the join ends: its name must not exist yet.
+        deadline = time.monotonic() + WINDOW_TIMEOUT
+        while not output_is_open(run.pid, folder):
+            check(time.monotonic() < deadline and run.process.poll() is None,
+                  "the output was never seen open")
+            time.sleep(0.001)
+        os.kill(run.pid, signal.SIGSTOP)
+        check_no_output(folder, before)
+        os.kill(run.pid, signal.SIGTERM)
+        os.kill(run.pid, signal.SIGCONT)
+        check_equal(run.process.wait(timeout=EXIT_TIMEOUT), -signal.SIGTERM, "exit status")
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+    finally:
+        run.kill()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_output_is_launched_where_the_folder_was_moved():
+    folder = fresh_folder("moved-from")
+    source = make_part_set(folder, "SETUP.EXE")
+    moved = fresh_folder("moved-to")
+    os.rmdir(moved)
+    run = Run(folder, "moved")
+    try:
+        window = run.window_titled(CAPTION)
+        # While the dialog waits the folder goes, and a stranger takes its place.
+        os.rename(folder, moved)
+        os.makedirs(folder)
+        with open(os.path.join(folder, "SETUP.EXE"), "wb") as f:
+            f.write(b"planted")
+        press(window, "Return")
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        check(open(os.path.join(moved, "SETUP.EXE"), "rb").read() == source,
+              "the output is written in the moved folder")
+        check_equal(run.launches(True), [os.path.join(moved, "SETUP.EXE")], "launches")
+    finally:
+        run.kill()
+
+
 TESTS = [
     test_execute_joins_and_launches,
     test_escape_cancels,
@@ -451,6 +547,9 @@ TESTS = [
     test_damaged_first_part_ends_before_the_dialog,
     test_memory_file_system_is_refused,
     test_help_failure_leaves_the_dialog_open,
+    test_part_reached_through_the_output_name_is_kept,
+    test_run_ended_during_the_join_leaves_nothing_under_the_name,
+    test_output_is_launched_where_the_folder_was_moved,
 ]
 
 

@@ -373,6 +373,17 @@ int Hold(const wchar_t* path, const wchar_t* stopFile) {
 }
 
 // Starts a program with the given current folder and waits for it.
+// The short (8.3) name the system gives a file, without its folder.
+int ShortName(const wchar_t* path) {
+  wchar_t shortPath[MAX_PATH];
+  const DWORD length = GetShortPathNameW(path, shortPath, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return Fail("no short name " + std::to_string(GetLastError()));
+  const std::wstring full(shortPath, length);
+  Print(Utf8(full.substr(full.find_last_of(L"\\/") + 1)));
+  return 0;
+}
+
 int Run(const wchar_t* folder, const wchar_t* program) {
   std::wstring commandLine = L"\"" + std::wstring(program) + L"\"";
   STARTUPINFOW startup = {};
@@ -394,7 +405,7 @@ int Run(const wchar_t* folder, const wchar_t* program) {
 int Usage() {
   Print(
       "usage: probe dialog EXE ID | version EXE | icon EXE ID | manifest EXE | windows |"
-      " hold FILE STOPFILE | run FOLDER EXE");
+      " hold FILE STOPFILE | run FOLDER EXE | shortname FILE");
   return 2;
 }
 
@@ -411,5 +422,6 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"windows" && argc == 2) return ListWindows();
   if (mode == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (mode == L"run" && argc == 4) return Run(argv[2], argv[3]);
+  if (mode == L"shortname" && argc == 3) return ShortName(argv[2]);
   return Usage();
 }

@@ -601,6 +601,30 @@ test_help_fails() {
   fi
 }
 
+# A header naming part 1000 by its short name: the part is kept, whatever
+# name reaches it, and the output cannot be opened.
+test_short_name_of_a_part() {
+  local dir alias
+  dir=$(new_set short-name 1000)
+  alias=$(cd "$dir" && probe shortname NWD4_322.1000 | tr -d '\r')
+  if [ -z "$alias" ] || [ "$alias" = NWD4_322.1000 ]; then
+    fail "short name of a part: Wine gives NWD4_322.1000 a short name" "$alias"
+    return
+  fi
+  python3 - "$dir/NWD4_322.001" "$alias" <<'PY'
+import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(80)
+    f.write(sys.argv[2].encode("ascii").ljust(64, b"\0"))
+PY
+  local kept
+  kept=$(md5sum <"$dir/NWD4_322.1000")
+  start_program "$dir"
+  press "$(x_window "$DIALOG_X")" Return
+  expect_message "short name $alias of part 1000" "${alias}をオープンできません。" -
+  [ "$(md5sum <"$dir/NWD4_322.1000")" = "$kept" ] || fail "short name of a part: part 1000 is kept"
+}
+
 OUTPUT_NAME='セットアップ.exe'
 
 prepare_prefix
@@ -613,6 +637,7 @@ test_cancel_key "Alt+F4 (the close button's command)" alt+F4
 test_missing_part
 test_damaged_part
 test_held_part
+test_short_name_of_a_part
 test_first_part_missing
 test_drive d cdrom
 test_drive n network
