@@ -625,6 +625,40 @@ PY
   [ "$(md5sum <"$dir/NWD4_322.1000")" = "$kept" ] || fail "short name of a part: part 1000 is kept"
 }
 
+# A run killed during the join (as by the task manager or a power cut of the
+# process) leaves neither the output nor its temporary: the system deletes
+# the temporary with its last handle.
+test_killed_join() {
+  local dir=$CASES/killed big=$WORK/big.bin
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$EXE" "$dir/NWD4_322.exe"
+  head -c 300000000 /dev/zero >"$big"
+  "$SPLIT" --parts 4 --output-name SETUP.EXE "$big" "$dir" >/dev/null
+  rm -f "$big"
+  start_program "$dir"
+  press "$(x_window "$DIALOG_X")" Return
+  local seen=
+  for _ in $(seq 5000); do
+    seen=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*' | head -1)
+    [ -n "$seen" ] && break
+    sleep 0.001
+  done
+  pkill -KILL -x NWD4_322.exe
+  program_ends
+  # The server closes a killed process's handles a moment later.
+  local left
+  for _ in $(seq 50); do
+    left=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*')
+    [ -z "$left" ] && break
+    sleep 0.1
+  done
+  if [[ "$seen" == SETUP.EXE.*.incomplete ]] && [ -z "$left" ]; then
+    pass "killed during the join: $seen was written, nothing is left"
+  else
+    fail "killed during the join: nothing is left" "seen: $seen" "left: $left"
+  fi
+  rm -rf "$dir"
+}
+
 OUTPUT_NAME='セットアップ.exe'
 
 prepare_prefix
@@ -638,6 +672,7 @@ test_missing_part
 test_damaged_part
 test_held_part
 test_short_name_of_a_part
+test_killed_join
 test_first_part_missing
 test_drive d cdrom
 test_drive n network
