@@ -2,7 +2,8 @@
 # Builds everything and runs every test: the native program and its tests
 # under AddressSanitizer and UndefinedBehaviorSanitizer (unit, backend, tool
 # and end-to-end tests in real windows, the demo, the Debian package), then
-# the Windows program, its tests under Wine and its reproducible build. Run from anywhere, as root on Debian 12.
+# the Windows program, its tests under Wine and its reproducible build. Run
+# from anywhere, as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
