@@ -23,4 +23,4 @@ cmake --build --preset mingw
 bash tests/wine/run_wine_tests.sh build/mingw/NWD4_322.exe build/asan/nwd_split build/wine
 
 echo "== the Windows program is the same bit for bit from two clean builds"
-bash tests/repro/check_exe.sh build/repro
+bash tests/release/check_exe.sh build/repro
