@@ -67,20 +67,24 @@ head -c 3145728 /dev/urandom >"$sample"
 rm "$demo/refusal/NWD4_322.002"
 
 # An opener first on the search path: it notes what the program asked to
-# open, then hands it to the real xdg-open where there is one.
-opened=$demo/opened.log
-cat >"$demo/bin/xdg-open" <<EOF
+# open, then hands it to the real xdg-open where there is one. It learns
+# where from the environment, which the program passes on to it.
+export NWD_DEMO_OPENED=$demo/opened.log NWD_DEMO_OPENER_LOG=$demo/xdg-open.log
+NWD_DEMO_REAL_OPENER=$(command -v xdg-open || true)
+export NWD_DEMO_REAL_OPENER
+opened=$NWD_DEMO_OPENED
+cat >"$demo/bin/xdg-open" <<'EOF'
 #!/bin/sh
-printf 'asked to open: %s\n' "\$*" >>'$opened'
-real='$(command -v xdg-open || true)'
-if [ -z "\$real" ]; then
-  echo 'no xdg-open on this machine: nothing started' >>'$opened'
+printf 'asked to open: %s\n' "$*" >>"$NWD_DEMO_OPENED"
+if [ -z "$NWD_DEMO_REAL_OPENER" ]; then
+  echo 'no xdg-open on this machine: nothing started' >>"$NWD_DEMO_OPENED"
   exit 3
 fi
-timeout 20 "\$real" "\$@" >'$demo/xdg-open.log' 2>&1
-status=\$?
-echo "handed to \$real: status \$status, messages in $demo/xdg-open.log" >>'$opened'
-exit \$status
+timeout 20 "$NWD_DEMO_REAL_OPENER" "$@" >"$NWD_DEMO_OPENER_LOG" 2>&1
+status=$?
+echo "handed to $NWD_DEMO_REAL_OPENER: status $status, messages in $NWD_DEMO_OPENER_LOG" \
+  >>"$NWD_DEMO_OPENED"
+exit $status
 EOF
 chmod +x "$demo/bin/xdg-open"
 export PATH=$demo/bin:$PATH
