@@ -12,6 +12,10 @@ packages=(
   fonts-ipafont-gothic
   # the Windows program and its tests
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64
+  # the program opens what it joined with the desktop's opener
+  xdg-utils
+  # the Debian package: its dependencies found by dpkg-shlibdeps
+  dpkg-dev file
 )
 
 missing=()

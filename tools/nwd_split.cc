@@ -5,13 +5,16 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <iconv.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -31,8 +34,13 @@ constexpr std::size_t kMaxFieldText = 63;
 const char kUsage[] =
     "Usage: nwd_split [options] INPUT [OUTDIR]\n"
     "Cuts INPUT into the part files NWD4_322.001, NWD4_322.002, ... in OUTDIR\n"
-    "(default: the current folder), each a 156-byte division header followed\n"
-    "by a slice of INPUT. Existing part files of those names are replaced.\n"
+    "(default: the current folder, created with its parents when missing),\n"
+    "each a 156-byte division header followed by a slice of INPUT. Prints one\n"
+    "line saying what it wrote.\n"
+    "\n"
+    "A folder that already holds part files (NWD4_322. and digits, in any case)\n"
+    "is refused, so that no part of an older set is left beside the new one;\n"
+    "--replace removes them first.\n"
     "\n"
     "Options:\n"
     "  --parts N              cut into N parts of nearly equal size (default 3);\n"
@@ -44,6 +52,7 @@ const char kUsage[] =
     "                         base name of INPUT); UTF-8, stored as Shift-JIS,\n"
     "                         at most 63 bytes in that encoding\n"
     "  --description TEXT     free text for the headers, same rules (default empty)\n"
+    "  --replace              remove the part files already in OUTDIR first\n"
     "  -h, --help             show this text\n"
     "\n"
     "INPUT must be smaller than 2 GiB. Exit status: 0 done, 1 file error,\n"
@@ -57,6 +66,7 @@ struct Options {
   bool haveOutputName = false;
   std::string outputName;
   std::string description;
+  bool replace = false;
 };
 
 // Thrown for the one-line complaints; status tells which kind.
@@ -141,12 +151,13 @@ std::string BaseName(const std::string& path) {
 }
 
 Options ParseArguments(int argc, char** argv) {
-  enum { kParts = 1000, kPartSize, kOutputName, kDescription };
+  enum { kParts = 1000, kPartSize, kOutputName, kDescription, kReplace };
   static const option kLongOptions[] = {
       {"parts", required_argument, nullptr, kParts},
       {"part-size", required_argument, nullptr, kPartSize},
       {"output-name", required_argument, nullptr, kOutputName},
       {"description", required_argument, nullptr, kDescription},
+      {"replace", no_argument, nullptr, kReplace},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
@@ -179,6 +190,9 @@ Options ParseArguments(int argc, char** argv) {
         break;
       case kDescription:
         options.description = optarg;
+        break;
+      case kReplace:
+        options.replace = true;
         break;
       case ':':
         Fail(kExitUsage, std::string(argv[optind - 1]) + " wants a value (see --help)");
@@ -224,6 +238,48 @@ std::vector<std::int64_t> PlanPayloads(const Options& options, std::int64_t tota
     sizes.push_back(left < options.partSize ? left : options.partSize);
   }
   return sizes;
+}
+
+// A name the joiner could take for a part: the prefix, in any case since a
+// Windows file system matches names so, then nothing but digits.
+bool IsPartName(const std::string& name) {
+  const std::size_t prefix = std::strlen(PART_NAME_PREFIX);
+  return name.size() > prefix && ::strncasecmp(name.c_str(), PART_NAME_PREFIX, prefix) == 0 &&
+         name.find_first_not_of("0123456789", prefix) == std::string::npos;
+}
+
+// Creates the folder with its parents when missing. Returns the part files
+// it already holds (regular files, also behind a link), sorted by name.
+std::vector<std::string> PrepareFolder(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) Fail(kExitIoError, "cannot create folder " + folder + ": " + error.message());
+  if (!fs::is_directory(folder, error)) Fail(kExitIoError, folder + " is not a folder");
+
+  std::vector<std::string> parts;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code statError;
+    if (IsPartName(it->path().filename().string()) && it->is_regular_file(statError)) {
+      parts.push_back(folder + "/" + it->path().filename().string());
+    }
+  }
+  if (error) Fail(kExitIoError, "cannot list folder " + folder + ": " + error.message());
+  std::sort(parts.begin(), parts.end());
+  return parts;
+}
+
+// The part files' sizes, header included, as runs of equal ones in order:
+// "2 of 1000 bytes and 1 of 999 bytes". Both ways of planning make at most two.
+std::string DescribePartSizes(const std::vector<std::int64_t>& payloads) {
+  std::string text;
+  for (std::size_t i = 0, next = 0; i < payloads.size(); i = next) {
+    while (next < payloads.size() && payloads[next] == payloads[i]) ++next;
+    if (!text.empty()) text += " and ";
+    text += std::to_string(next - i) + " of " + std::to_string(payloads[i] + PART_HEADER_SIZE) +
+            " bytes";
+  }
+  return text;
 }
 
 void WriteAll(int fd, const void* data, std::size_t size, const std::string& path) {
@@ -302,8 +358,9 @@ class InputFile {
 void Split(const Options& options) {
   DIVHEADER header{};
   std::memcpy(header.szSignature, DIV_SIGNATURE, std::strlen(DIV_SIGNATURE));
-  EncodeField("output name", options.haveOutputName ? options.outputName : BaseName(options.input),
-              header.szOutputName);
+  const std::string outputName =
+      options.haveOutputName ? options.outputName : BaseName(options.input);
+  EncodeField("output name", outputName, header.szOutputName);
   EncodeField("description", options.description, header.szDescription);
 
   const InputFile input(options.input);
@@ -319,21 +376,27 @@ void Split(const Options& options) {
   const std::int64_t totalSize = inputStat.st_size;
   const std::vector<std::int64_t> payloads = PlanPayloads(options, totalSize);
 
-  struct stat dirStat;
-  if (::stat(options.outDir.c_str(), &dirStat) != 0) {
-    Fail(kExitIoError, SystemError("cannot use folder", options.outDir));
+  const std::vector<std::string> oldParts = PrepareFolder(options.outDir);
+  for (const std::string& path : oldParts) {
+    // Truncating or removing a part that is the input itself would destroy it.
+    std::error_code error;
+    if (std::filesystem::equivalent(path, options.input, error)) {
+      Fail(kExitUsage,
+           options.input + " is itself a part file in " + options.outDir + "; cut a copy of it");
+    }
   }
-  if (!S_ISDIR(dirStat.st_mode)) Fail(kExitIoError, options.outDir + " is not a folder");
+  if (!oldParts.empty() && !options.replace) {
+    Fail(kExitUsage, options.outDir + " already holds " + std::to_string(oldParts.size()) +
+                         " part file(s), " + BaseName(oldParts.front()) +
+                         " first; --replace removes them before the new set is written");
+  }
+  for (const std::string& path : oldParts) {
+    if (::unlink(path.c_str()) != 0) Fail(kExitIoError, SystemError("cannot remove", path));
+  }
 
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < payloads.size(); ++i) {
     paths.push_back(options.outDir + "/" + PartFileName(static_cast<int>(i + 1)));
-    // Truncating a part that is the input itself would destroy it.
-    struct stat partStat;
-    if (::stat(paths.back().c_str(), &partStat) == 0 && partStat.st_dev == inputStat.st_dev &&
-        partStat.st_ino == inputStat.st_ino) {
-      Fail(kExitUsage, options.input + " would be overwritten by its own part " + paths.back());
-    }
   }
 
   header.nTotalSize = static_cast<std::int32_t>(totalSize);
@@ -357,6 +420,14 @@ void Split(const Options& options) {
     writer.Close(path);
   }
   writer.Finish();
+
+  std::string report = "nwd_split: wrote " + std::to_string(paths.size()) + " part" +
+                       (paths.size() == 1 ? " (" : "s (") + BaseName(paths.front()) +
+                       (paths.size() == 1 ? "" : " to " + BaseName(paths.back())) + ") in " +
+                       options.outDir + ": " + DescribePartSizes(payloads) + "; they join into " +
+                       outputName + " of " + std::to_string(totalSize) + " bytes";
+  if (!oldParts.empty()) report += "; " + std::to_string(oldParts.size()) + " old part(s) removed";
+  std::puts(report.c_str());
 }
 
 }  // namespace

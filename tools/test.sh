@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native program and its tests
 # under AddressSanitizer and UndefinedBehaviorSanitizer (unit, backend, tool
-# and end-to-end tests in real windows), then the Windows program and its
-# tests under Wine. Run from anywhere, as root on Debian 12.
+# and end-to-end tests in real windows, the demo, the Debian package), then
+# the Windows program, its tests under Wine and its reproducible build. Run
+# from anywhere, as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +21,6 @@ echo "== Windows program"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 bash tests/wine/run_wine_tests.sh build/mingw/NWD4_322.exe build/asan/nwd_split build/wine
+
+echo "== the Windows program is the same bit for bit from two clean builds"
+bash tests/release/check_exe.sh build/repro

@@ -109,12 +109,16 @@ class SplitTest : public ::testing::Test {
     return result;
   }
 
-  // Every file in the folder whose name starts like a part's.
+  // Every file in the folder named like a part: the prefix and digits.
   static std::vector<std::string> PartNames(const fs::path& folder) {
     std::vector<std::string> names;
+    const std::size_t prefix = std::strlen(PART_NAME_PREFIX);
     for (const auto& entry : fs::directory_iterator(folder)) {
       const std::string name = entry.path().filename().string();
-      if (name.rfind(PART_NAME_PREFIX, 0) == 0) names.push_back(name);
+      if (name.rfind(PART_NAME_PREFIX, 0) == 0 && name.size() > prefix &&
+          name.find_first_not_of("0123456789", prefix) == std::string::npos) {
+        names.push_back(name);
+      }
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -252,7 +256,7 @@ TEST_F(SplitTest, TextsAreStoredAsShiftJis) {
                                                         ".exe"));
 
   // The description holds characters of the code page's Windows extensions.
-  result = Run({"--output-name", "インストーラ.exe", "--description", "分割テスト①～③",
+  result = Run({"--replace", "--output-name", "インストーラ.exe", "--description", "分割テスト①～③",
                 input.string(), Out().string()});
   ASSERT_EQ(result.status, 0) << result.err;
   parts = ReadSet(Out(), ReadBytes(input));
@@ -266,7 +270,7 @@ TEST_F(SplitTest, TextsAreStoredAsShiftJis) {
   // 31 double-byte characters and one single-byte one fill the 63 bytes.
   std::string longest;
   for (int i = 0; i < 31; ++i) longest += "あ";
-  result = Run({"--output-name", longest + "x", input.string(), Out().string()});
+  result = Run({"--replace", "--output-name", longest + "x", input.string(), Out().string()});
   ASSERT_EQ(result.status, 0) << result.err;
   parts = ReadSet(Out(), ReadBytes(input));
   ASSERT_FALSE(parts.empty());
@@ -339,7 +343,7 @@ TEST_F(SplitTest, UnusableInputOrFolderFailsWithoutParts) {
   const std::string input = MakeInput("SETUP.EXE", 100).string();
   ExpectRefused(Run({(dir_ / "missing.exe").string(), Out().string()}), 1, "missing input");
   ExpectRefused(Run({dir_.string(), Out().string()}), 1, "a folder as input");
-  ExpectRefused(Run({input, (dir_ / "missing").string()}), 1, "missing output folder");
+  ExpectRefused(Run({input, input + "/sub"}), 1, "an output folder below a file");
 
   // The total is a signed 32-bit number: 2 GiB cannot be described. The
   // file is sparse, so it costs no space.
@@ -374,10 +378,76 @@ TEST_F(SplitTest, FailureMidwayRemovesThePartsAlreadyWritten) {
 TEST_F(SplitTest, RefusesToOverwriteItsInputWithAPart) {
   const fs::path input = Out() / "NWD4_322.002";
   WriteBytes(input, testutil::Payload(500, 1));
-  const RunResult result = Run({"--output-name", "SETUP.EXE", input.string(), Out().string()});
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(ReadBytes(input), testutil::Payload(500, 1));
-  EXPECT_EQ(PartNames(Out()), std::vector<std::string>{"NWD4_322.002"});
+  for (const bool replace : {false, true}) {
+    std::vector<std::string> args = {"--output-name", "SETUP.EXE", input.string(), Out().string()};
+    if (replace) args.insert(args.begin(), "--replace");
+    const RunResult result = Run(args);
+    EXPECT_EQ(result.status, 2) << replace;
+    EXPECT_NE(result.err.find("is itself a part file"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadBytes(input), testutil::Payload(500, 1));
+    EXPECT_EQ(PartNames(Out()), std::vector<std::string>{"NWD4_322.002"});
+  }
+}
+
+// The target folder is made when missing; one that holds part files of any
+// case is refused untouched, or with --replace emptied of them first, so that
+// no part of an older set survives beside the new one.
+TEST_F(SplitTest, OldPartsInTheFolderAreRefusedOrReplaced) {
+  const std::vector<std::string> newSet = {"NWD4_322.001", "NWD4_322.002", "NWD4_322.003"};
+  const std::vector<std::string> oldFive = {"NWD4_322.001", "NWD4_322.002", "NWD4_322.003",
+                                            "NWD4_322.004", "NWD4_322.005"};
+  const std::vector<std::string> others = {"NWD4_322.exe", "NWD4_322.001.bak", "notes.txt"};
+  const struct {
+    const char* what;
+    std::vector<std::string> before;  // empty: the folder does not exist
+    bool replace;
+    int status;
+    std::vector<std::string> after;
+  } cases[] = {
+      {"missing folder and parents", {}, false, 0, newSet},
+      {"an older set of five", oldFive, false, 2, oldFive},
+      {"a lower-case stray", {"nwd4_322.010"}, false, 2, {"nwd4_322.010"}},
+      {"--replace on five and a stray",
+       {"NWD4_322.001", "NWD4_322.004", "nwd4_322.1000"},
+       true,
+       0,
+       newSet},
+      {"names that are no parts",
+       others,
+       false,
+       0,
+       {"NWD4_322.001", "NWD4_322.001.bak", "NWD4_322.002", "NWD4_322.003", "NWD4_322.exe",
+        "notes.txt"}},
+  };
+  const fs::path input = MakeInput("SETUP.EXE", 1000);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path folder = Out() / "new" / "set";
+    fs::remove_all(Out() / "new");
+    if (!c.before.empty()) fs::create_directories(folder);
+    for (const std::string& name : c.before) WriteBytes(folder / name, {'o', 'l', 'd'});
+
+    std::vector<std::string> args = {input.string(), folder.string()};
+    if (c.replace) args.push_back("--replace");
+    const RunResult result = Run(args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.after);
+    if (c.status != 0) {
+      for (const std::string& name : c.before) EXPECT_EQ(ReadText(folder / name), "old") << name;
+      continue;
+    }
+    ReadSet(folder, ReadBytes(input));
+    // One line: what was written, where, how large, and what it joins into.
+    EXPECT_EQ(result.out, "nwd_split: wrote 3 parts (NWD4_322.001 to NWD4_322.003) in " +
+                              folder.string() +
+                              ": 1 of 490 bytes and 2 of 489 bytes; they join into SETUP.EXE "
+                              "of 1000 bytes" +
+                              (c.replace ? "; 3 old part(s) removed\n" : "\n"));
+  }
 }
 
 }  // namespace

@@ -77,61 +77,18 @@ fail() {
 # The Windows name of a Unix path, through Wine's Z: drive.
 winpath() { echo "Z:${1//\//\\}"; }
 
-# A .reg file for `reg import`: UTF-16 with a byte order mark, as Wine's
-# registry tools read Unicode names from.
-utf16_reg() {
-  printf '\xff\xfe'
-  iconv -f UTF-8 -t UTF-16LE
-}
-
-# A REG_MULTI_SZ value in .reg notation.
-multi_sz() {
-  local hex
-  hex=$(printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' |
-    sed 's/^,//; s/,$//')
-  echo "hex(7):$hex,00,00,00,00"
-}
-
+# The prefix as a user prepares it (fonts, frames drawn by Wine), and drive
+# D: a CD-ROM and N: a network drive. Drives are looked up when Wine starts:
+# their folders exist from here on and the tests fill them.
 prepare_prefix() {
-  if [ ! -f "$WINEPREFIX/.nwd-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    timeout 120 wineboot -i >/dev/null 2>&1
-    timeout 60 wineserver -w
-  fi
-  # This Wine does not load the fonts of its own data folder, and without
-  # Marlett the captions' close button shows an "r".
-  local wine_fonts
-  for wine_fonts in /usr/share/wine/fonts /usr/lib/wine/fonts; do
-    [ -f "$wine_fonts/marlett.ttf" ] || continue
-    cp -f "$wine_fonts/marlett.ttf" "$WINEPREFIX/drive_c/windows/Fonts/"
-    break
-  done
-  # Drives are looked up when Wine starts: their folders exist from here on
-  # and the tests fill them.
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n"n:"="network"\n' \
+    >"$WORK/drives.reg"
+  bash "$SRC/tools/wine_prefix.sh" "$WINEPREFIX" "$WORK/drives.reg"
   local kind
   for kind in cdrom:d network:n; do
     mkdir -p "$CASES/drive-${kind%:*}"
     ln -sfn "$CASES/drive-${kind%:*}" "$WINEPREFIX/dosdevices/${kind#*:}:"
   done
-  # The dialog's font and the message boxes' Japanese text come from the IPA
-  # fonts; without a window manager Wine draws the captions itself and
-  # closes windows at once. Drive D: is a CD-ROM and N: a network drive.
-  local gothic_file
-  gothic_file=$(fc-match -f '%{file}' 'IPAPGothic')
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
-    printf '"ＭＳ Ｐゴシック"="IPAPGothic"\r\n\r\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
-    printf '"Tahoma"=%s\r\n' "$(multi_sz "$(basename "$gothic_file"),IPAPGothic")"
-    printf '"MS Shell Dlg"=%s\r\n' "$(multi_sz "$(basename "$gothic_file"),IPAPGothic")"
-    printf '"MS Shell Dlg 2"=%s\r\n\r\n' "$(multi_sz "$(basename "$gothic_file"),IPAPGothic")"
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n"Managed"="N"\r\n\r\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"d:"="cdrom"\r\n"n:"="network"\r\n'
-  } | utf16_reg >"$WORK/settings.reg"
-  timeout 60 wine reg import "$(winpath "$WORK/settings.reg")" >/dev/null 2>&1
-  timeout 60 wineserver -w
-  touch "$WINEPREFIX/.nwd-ready"
 }
 
 # --- helpers ---

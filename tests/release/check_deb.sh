@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The Debian package of the Linux programs, built from the release preset in
+# a folder of its own and read back with dpkg-deb: the two programs and the
+# icon, dependencies found by dpkg-shlibdeps, no folder of the build machine.
+# Usage: check_deb.sh WORKDIR
+set -uo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(realpath -m "${1:?usage: check_deb.sh WORKDIR}")
+failed=0
+check() {  # WHAT CONDITION-STATUS [DETAILS]
+  if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1${3:+: $3}"; failed=1; fi
+}
+
+rm -f "$work"/*.deb
+cmake --preset release -S "$src" -B "$work/build" >/dev/null &&
+  cmake --build "$work/build" >/dev/null &&
+  cpack --config "$work/build/CPackConfig.cmake" -B "$work" >/dev/null
+deb=$(ls "$work"/nwd4-322_*_amd64.deb 2>/dev/null)
+[ -f "$deb" ] || { echo "FAIL no package was made in $work"; exit 1; }
+
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }')
+expected="-rwxr-xr-x root/root ./usr/bin/NWD4_322
+-rwxr-xr-x root/root ./usr/bin/nwd_split
+-rw-r--r-- root/root ./usr/share/icons/hicolor/16x16/apps/nwd4_322.png
+-rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/nwd4_322.png"
+[ "$files" = "$expected" ]
+check "the package holds both programs and the icon in two sizes, owned by root" $? "$files"
+
+info=$(dpkg-deb -I "$deb")
+depends=$(sed -n 's/^ Depends: //p' <<<"$info")
+names=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
+missing=
+for lib in libc6 libstdc++6 libgtk-3-0 libmount1; do
+  grep -q -x -F "$lib" <<<"$names" || missing+=" $lib"
+done
+[ -z "$missing" ]
+check "dependencies from dpkg-shlibdeps: $depends" $? "missing$missing"
+grep -q -x ' Recommends: xdg-utils' <<<"$info"
+check "xdg-utils recommended, for opening what was joined" $? "$info"
+
+rm -rf "$work/root"
+dpkg-deb -x "$deb" "$work/root"
+leaks=$(grep -r -l -a -F -e "$src" -e "$work" "$work/root")
+[ -z "$leaks" ]
+check "no build folder named inside the package" $? "$leaks"
+exit $failed
