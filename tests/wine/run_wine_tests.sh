@@ -149,7 +149,7 @@ program_ends() {
 # The X window of a Wine window whose title matches the pattern, once it is
 # on screen.
 x_window() {
-  timeout 10 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
+  timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
 }
 
 press() {
