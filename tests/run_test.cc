@@ -429,7 +429,7 @@ TEST_F(Run, AnyPlatformErrorInTheJoinerLeavesNoOutputAndLaunchesNothing) {
 
 TEST_F(Run, CopyBufferThatCannotBeHadIsReportedAndLeavesNoOutput) {
   MakeSet({10});
-  fake.failAllocation = true;
+  fake.FailOn(fake::Op::Alloc, "", fake::kRefused);
   Press({UserAction::Execute});
   EXPECT_THAT(AfterDialog(),
               ElementsAre("dialog-ended 1", "delete-failed SETUP.EXE", "create SETUP.EXE",
