@@ -1,0 +1,123 @@
+#include "tests/fake/invariants.h"
+
+#include <algorithm>
+
+namespace fake {
+namespace {
+
+constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
+constexpr const char* kHelpFailed = "ﾍﾙﾌﾟの起動に失敗しました。";
+
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// One of the framework's file-error texts, whatever file it names.
+bool IsFileErrorText(const std::string& text) {
+  for (int cause = CFileException::none; cause <= CFileException::endOfFile; ++cause) {
+    const std::string pattern = CFileException(cause, 0, "\x1F").GetErrorMessage();
+    const std::string::size_type mark = pattern.find('\x1F');
+    if (mark == std::string::npos
+            ? text == pattern
+            : text.size() > pattern.size() - 1 && StartsWith(text, pattern.substr(0, mark)) &&
+                  EndsWith(text, pattern.substr(mark + 1))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsUserCancel(const std::string& event) {
+  return event == "user Cancel" || event == "user Escape" || event == "user CloseButton";
+}
+
+}  // namespace
+
+Snapshot Snap(const Platform& world) { return {world.files, world.links}; }
+
+std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& before,
+                                     const std::string& output,
+                                     const std::optional<std::vector<unsigned char>>& joined) {
+  std::vector<std::string> broken;
+  const auto rule = [&broken](bool kept, const std::string& what) {
+    if (!kept) broken.push_back(what);
+  };
+
+  rule(world.handles.empty(), "a file is left open");
+  rule(world.unnamed.empty(), "an unnamed file is left behind");
+  rule(world.links == before.links, "a link changed");
+  const auto sameBut = [&output](const std::map<std::string, File>& a,
+                                 const std::map<std::string, File>& b) {
+    const auto other = [&output](const auto& entry) { return entry.first != output; };
+    return std::count_if(a.begin(), a.end(), other) == std::count_if(b.begin(), b.end(), other) &&
+           std::all_of(a.begin(), a.end(), [&](const auto& entry) {
+             const auto match = b.find(entry.first);
+             return !other(entry) || (match != b.end() && match->second == entry.second);
+           });
+  };
+  rule(sameBut(world.files, before.files), "a file besides the output changed");
+
+  const std::vector<std::string>& log = world.log;
+  const bool named = std::find(log.begin(), log.end(), "commit " + output) != log.end();
+  const auto now = world.files.find(output);
+  const auto old = before.files.find(output);
+  if (named) {
+    rule(joined && now != world.files.end() && now->second.data == *joined,
+         "the output was named without holding the join");
+  } else {
+    rule(now == world.files.end() || (old != before.files.end() && now->second == old->second),
+         "the output's name holds something new that was never named");
+  }
+  const std::vector<std::string> launches = world.Events("launch");
+  rule(launches.empty() ||
+           (named && launches == std::vector<std::string>{"launch " + world.FullPath(output)}),
+       "launched what was not the named output");
+
+  bool dialogOpen = false;
+  bool cancelled = false;
+  int closing = 0;
+  std::size_t shown = 0;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    if (StartsWith(log[i], "dialog-shown")) dialogOpen = true;
+    if (StartsWith(log[i], "dialog-ended")) {
+      dialogOpen = false;
+      cancelled = cancelled || (log[i] == "dialog-ended 2" && IsUserCancel(log[i - 1]));
+    }
+    if (!StartsWith(log[i], "message ") || shown == world.messages.size()) continue;
+    const Message& message = world.messages[shown++];
+    const bool fileError = IsFileErrorText(message.text);
+    const bool outOfMemory = message.text == kOutOfMemory;
+    rule(message.type == (fileError     ? MB_ICONSTOP
+                          : outOfMemory ? MB_ICONEXCLAMATION | MB_SYSTEMMODAL
+                                        : MB_ICONEXCLAMATION),
+         "wrong icon for: " + message.text);
+    rule((message.owner != nullptr) == dialogOpen, "wrong owner for: " + message.text);
+    rule(std::all_of(message.openFiles.begin(), message.openFiles.end(),
+                     [&output](const std::string& name) { return name == output; }),
+         "a part is open while this waits: " + message.text);
+    // The dialog stays open when the user acts again before it ends.
+    const auto next = std::find_if(
+        log.begin() + static_cast<std::ptrdiff_t>(i) + 1, log.end(), [](const std::string& event) {
+          return StartsWith(event, "user ") || StartsWith(event, "dialog-ended");
+        });
+    if (dialogOpen && next != log.end() && StartsWith(*next, "user ")) {
+      rule(fileError || outOfMemory || message.text == kHelpFailed,
+           "the dialog stayed open after: " + message.text);
+    } else {
+      rule(!dialogOpen || !(fileError || outOfMemory), "the dialog closed after: " + message.text);
+      ++closing;
+    }
+  }
+  rule(shown == world.messages.size(), "a message is missing from the log");
+  const int expected = named || cancelled ? 0 : 1;
+  rule(closing == expected,
+       std::to_string(closing) + " closing messages where " + std::to_string(expected) + " belong");
+  return broken;
+}
+
+}  // namespace fake
