@@ -36,6 +36,26 @@ bool IsUserCancel(const std::string& event) {
   return event == "user Cancel" || event == "user Escape" || event == "user CloseButton";
 }
 
+// The two maps agree on every entry but the one under name.
+template <typename Map>
+bool SameBut(const std::string& name, const Map& now, const Map& before) {
+  const auto other = [&name](const auto& entry) { return entry.first != name; };
+  return std::count_if(now.begin(), now.end(), other) ==
+             std::count_if(before.begin(), before.end(), other) &&
+         std::all_of(now.begin(), now.end(), [&](const auto& entry) {
+           const auto match = before.find(entry.first);
+           return !other(entry) || (match != before.end() && match->second == entry.second);
+         });
+}
+
+// The entry under name is as it was, or gone.
+template <typename Map>
+bool KeptOrGone(const std::string& name, const Map& now, const Map& before) {
+  const auto entry = now.find(name);
+  const auto old = before.find(name);
+  return entry == now.end() || (old != before.end() && entry->second == old->second);
+}
+
 }  // namespace
 
 Snapshot Snap(const Platform& world) { return {world.files, world.links}; }
@@ -50,27 +70,20 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
 
   rule(world.handles.empty(), "a file is left open");
   rule(world.unnamed.empty(), "an unnamed file is left behind");
-  rule(world.links == before.links, "a link changed");
-  const auto sameBut = [&output](const std::map<std::string, File>& a,
-                                 const std::map<std::string, File>& b) {
-    const auto other = [&output](const auto& entry) { return entry.first != output; };
-    return std::count_if(a.begin(), a.end(), other) == std::count_if(b.begin(), b.end(), other) &&
-           std::all_of(a.begin(), a.end(), [&](const auto& entry) {
-             const auto match = b.find(entry.first);
-             return !other(entry) || (match != b.end() && match->second == entry.second);
-           });
-  };
-  rule(sameBut(world.files, before.files), "a file besides the output changed");
+  rule(SameBut(output, world.files, before.files), "a file besides the output changed");
+  rule(SameBut(output, world.links, before.links), "a link besides the output changed");
 
+  // Under the output's name: what was there, or nothing, until the join is
+  // named.
   const std::vector<std::string>& log = world.log;
   const bool named = std::find(log.begin(), log.end(), "commit " + output) != log.end();
   const auto now = world.files.find(output);
-  const auto old = before.files.find(output);
   if (named) {
     rule(joined && now != world.files.end() && now->second.data == *joined,
          "the output was named without holding the join");
   } else {
-    rule(now == world.files.end() || (old != before.files.end() && now->second == old->second),
+    rule(KeptOrGone(output, world.files, before.files) &&
+             KeptOrGone(output, world.links, before.links),
          "the output's name holds something new that was never named");
   }
   const std::vector<std::string> launches = world.Events("launch");

@@ -22,7 +22,8 @@ Snapshot Snap(const Platform& world);
 // the run must leave it, but for the output's name; output: the name the
 // joined file takes; joined: the bytes it must hold once named, none when
 // the folder holds no set that could be joined.
-// - nothing stays open or unnamed; every file but the output is as before;
+// - nothing stays open or unnamed; every file and link but the output is as
+//   before;
 // - under the output's name: the joined bytes if the join named it, else
 //   nothing or the file that was there;
 // - a launch only of that file, once named;
