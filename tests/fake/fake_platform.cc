@@ -189,7 +189,7 @@ void CFile::Write(const void* buffer, UINT count) {
       (cut ? 2 : 1);
   std::vector<unsigned char>& data = p.FileOf(h).data;
   if (data.size() < h.position + taken) data.resize(h.position + taken);
-  std::memcpy(data.data() + h.position, buffer, taken);
+  if (taken > 0) std::memcpy(data.data() + h.position, buffer, taken);
   h.position += taken;
   p.freeSpace -= taken;
   p.log.push_back("write " + h.name + " " + std::to_string(count));
