@@ -29,7 +29,8 @@ Snapshot Snap(const Platform& world);
 // - a launch only of that file, once named;
 // - the stop icon for file errors, the exclamation for every other message
 //   (system-modal for lack of memory); the dialog owns the messages it is
-//   open for, and no part is open while one waits;
+//   open for, and no file is open while one waits, but the unnamed output
+//   while a part that cannot be opened is reported;
 // - a message that the dialog stays open after is a platform error, lack of
 //   memory or the help viewer's failure, and a platform error in the dialog
 //   always leaves it open;
