@@ -5,7 +5,6 @@
 namespace fake {
 namespace {
 
-constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
 constexpr const char* kHelpFailed = "ﾍﾙﾌﾟの起動に失敗しました。";
 constexpr const char* kPartCannotOpen = "がオープンできません。";
 
@@ -16,21 +15,6 @@ bool StartsWith(const std::string& text, const std::string& head) {
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// One of the framework's file-error texts, whatever file it names.
-bool IsFileErrorText(const std::string& text) {
-  for (int cause = CFileException::none; cause <= CFileException::endOfFile; ++cause) {
-    const std::string pattern = CFileException(cause, 0, "\x1F").GetErrorMessage();
-    const std::string::size_type mark = pattern.find('\x1F');
-    if (mark == std::string::npos
-            ? text == pattern
-            : text.size() > pattern.size() - 1 && StartsWith(text, pattern.substr(0, mark)) &&
-                  EndsWith(text, pattern.substr(mark + 1))) {
-      return true;
-    }
-  }
-  return false;
 }
 
 bool IsUserCancel(const std::string& event) {
@@ -58,6 +42,15 @@ bool KeptOrGone(const std::string& name, const Map& now, const Map& before) {
 }
 
 }  // namespace
+
+bool IsFileErrorText(const std::string& text, int cause) {
+  const std::string pattern = CFileException(cause, 0, "\x1F").GetErrorMessage();
+  const std::string::size_type mark = pattern.find('\x1F');
+  return mark == std::string::npos
+             ? text == pattern
+             : text.size() > pattern.size() - 1 && StartsWith(text, pattern.substr(0, mark)) &&
+                   EndsWith(text, pattern.substr(mark + 1));
+}
 
 Snapshot Snap(const Platform& world) { return {world.files, world.links}; }
 
@@ -104,7 +97,10 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
     }
     if (!StartsWith(log[i], "message ") || shown == world.messages.size()) continue;
     const Message& message = world.messages[shown++];
-    const bool fileError = IsFileErrorText(message.text);
+    bool fileError = false;
+    for (int cause = CFileException::none; cause <= CFileException::endOfFile; ++cause) {
+      fileError = fileError || IsFileErrorText(message.text, cause);
+    }
     const bool outOfMemory = message.text == kOutOfMemory;
     rule(message.type == (fileError     ? MB_ICONSTOP
                           : outOfMemory ? MB_ICONEXCLAMATION | MB_SYSTEMMODAL

@@ -11,6 +11,12 @@
 
 namespace fake {
 
+// The framework's lack-of-memory report.
+constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
+
+// The framework's text for a file error of the cause, whatever file it names.
+bool IsFileErrorText(const std::string& text, int cause);
+
 // The files and links of a folder, to compare after a run.
 struct Snapshot {
   std::map<std::string, File> files;
