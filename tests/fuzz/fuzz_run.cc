@@ -81,14 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     for (unsigned n = in.Below(65); n > 0; --n) rawName += static_cast<char>(in.Byte());
   }
+  // The name as the program will read it; one it cannot decode is refused.
+  const std::string stored = rawName.substr(0, rawName.find('\0'));
   std::string output;
-  if (!DecodeCodePage932(rawName.data(),
-                         rawName.find('\0') == std::string::npos
-                             ? std::min<std::size_t>(rawName.size(), 64)
-                             : rawName.find('\0'),
-                         output)) {
-    output = "\x01undecodable";
-  }
+  if (!DecodeCodePage932(stored.data(), stored.size(), output)) output = "\x01undecodable";
   const unsigned deltaPick = in.Byte();
   const int32_t delta = deltaPick < 200   ? 0
                         : deltaPick < 250 ? static_cast<int32_t>(deltaPick) - 225
