@@ -16,6 +16,7 @@ echo "== native build and tests (sanitizers on)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -j2
+grep -ah '^fault matrix:' build/asan/Testing/Temporary/LastTest.log
 
 echo "== fuzzing for 60 s (clang, libFuzzer, sanitizers on)"
 cmake --preset fuzz >/dev/null
