@@ -125,7 +125,9 @@ TEST_F(Run, ExistingOutputIsReplaced) {
   fake.AddFile("SETUP.EXE", Bytes(5000, 0xEE));
   Press({UserAction::Execute});
   EXPECT_EQ(fake.Data("SETUP.EXE"), Concat(payloads));
-  EXPECT_EQ(AfterDialog()[1], "delete SETUP.EXE");
+  const auto after = AfterDialog();
+  ASSERT_GE(after.size(), 2u);
+  EXPECT_EQ(after[1], "delete SETUP.EXE");
 }
 
 TEST_F(Run, JapaneseOutputNameIsCreatedAndLaunchedByItsDecodedName) {
@@ -144,6 +146,7 @@ TEST_F(Run, MissingPartsAreListedInOrderInOneMessageOwnedByTheDialog) {
   Press({UserAction::Execute});
   EXPECT_THAT(fake.Events("message"),
               ElementsAre(Owned(std::string("NWD4_322.002\nNWD4_322.005\n") + kMissing)));
+  ASSERT_EQ(fake.messages.size(), 1u);
   ASSERT_NE(fake.messages[0].owner, nullptr);
   EXPECT_EQ(fake.messages[0].caption, "NWD4_322");
   // Every part was examined; the dialog ends with Cancel and nothing is written.
@@ -252,6 +255,7 @@ TEST_F(Run, ReadErrorLeavesTheDialogOpenForASecondPress) {
   EXPECT_THAT(
       fake.Events("message"),
       ElementsAre("message stop owned: 無題のﾌｧｲﾙ へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"));
+  ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].type, MB_ICONSTOP);
   // The part being read was closed before the report.
   EXPECT_THAT(fake.messages[0].openFiles, IsEmpty());
@@ -370,6 +374,7 @@ TEST_F(Run, PartThatShrankSinceVerificationFailsTheJoinWithoutLaunching) {
       fake.Events("message"),
       ElementsAre(
           "message stop unowned: C:\\SETUP\\NWD4_322.002 の末尾以降にｱｸｾｽしようとしました。"));
+  ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_THAT(fake.messages[0].openFiles, IsEmpty());
   EXPECT_FALSE(fake.Exists("SETUP.EXE"));
   EXPECT_THAT(fake.Events("launch"), IsEmpty());
@@ -429,7 +434,7 @@ TEST_F(Run, AnyPlatformErrorInTheJoinerLeavesNoOutputAndLaunchesNothing) {
 
 TEST_F(Run, CopyBufferThatCannotBeHadIsReportedAndLeavesNoOutput) {
   MakeSet({10});
-  fake.failAllocation = true;
+  fake.FailOn(fake::Op::Alloc, "", fake::kRefused);
   Press({UserAction::Execute});
   EXPECT_THAT(AfterDialog(),
               ElementsAre("dialog-ended 1", "delete-failed SETUP.EXE", "create SETUP.EXE",
@@ -541,14 +546,46 @@ TEST_F(Run, PartThatChangedSinceVerificationFailsTheJoinNamingThePart) {
 }
 
 TEST_F(Run, JoinThatCannotReachTheTotalIsNeverNamed) {
-  // Not reachable through the verification, which measured these lengths.
+  // Not reachable through the verification, which measured these lengths:
+  // the parts stay one byte short of the total.
   MakeSet({10, 20});
-  app.m_divHeader = testutil::Header(1, 2, 40);
+  app.m_divHeader = testutil::Header(1, 2, 31);
   app.m_strOutputName = "SETUP.EXE";
   app.m_partLengths = {166, 176};
   EXPECT_FALSE(app.JoinParts());
   EXPECT_THAT(fake.Events("message"), ElementsAre(integrity::Stop("SETUP.EXE")));
   EXPECT_FALSE(fake.Exists("SETUP.EXE"));
+}
+
+TEST_F(Run, JoinerReportsItsOwnFailuresAndLeavesNothing) {
+  // Called without the framework's handler around it: nothing may escape.
+  constexpr const char* kNoMemory = "message exclamation unowned: ﾒﾓﾘが不足しています。";
+  struct Case {
+    fake::Op op;
+    int cause;
+    const char* message;
+  };
+  const Case cases[] = {
+      {fake::Op::Alloc, fake::kRefused, kNoMemory},
+      {fake::Op::Read, fake::kNoMemory, kNoMemory},
+      {fake::Op::Write, CFileException::hardIO,
+       "message stop unowned: 無題のﾌｧｲﾙ へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"},
+  };
+  for (const Case& c : cases) {
+    fake::Platform world;
+    CJoinApp run;
+    for (std::int32_t i = 1; i <= 2; ++i) {
+      world.AddFile(PartFileName(i), testutil::Part(testutil::Header(i, 2, 20), Bytes(10, 7)));
+    }
+    run.m_divHeader = testutil::Header(1, 2, 20);
+    run.m_strOutputName = "SETUP.EXE";
+    run.m_partLengths = {166, 166};
+    world.FailOn(c.op, "", c.cause);
+    EXPECT_FALSE(run.JoinParts()) << c.message;
+    EXPECT_THAT(world.Events("message"), ElementsAre(c.message));
+    EXPECT_FALSE(world.Exists("SETUP.EXE")) << c.message;
+    EXPECT_THAT(world.unnamed, IsEmpty()) << c.message;
+  }
 }
 
 TEST_F(Run, FilePlantedUnderTheNameDuringTheJoinIsKeptAndNothingIsLaunched) {

@@ -7,6 +7,8 @@ packages=(
   # native build and tests
   cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
   libgtk-3-dev libmount-dev
+  # the fuzzer: clang with libFuzzer and its sanitizer runtimes
+  clang libclang-rt-14-dev
   # real windows under a headless X server
   xvfb xauth xdotool x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi imagemagick
   fonts-ipafont-gothic

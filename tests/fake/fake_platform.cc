@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <sstream>
 
 #include "platform/backend.h"
@@ -99,11 +100,20 @@ File& Platform::FileOf(const Handle& handle) {
   return handle.unnamed ? unnamed.at(handle.name) : files.at(handle.name);
 }
 
-void Platform::MaybeFail(Op op, const std::string& name) {
+int Platform::FaultsMet() const {
+  return static_cast<int>(std::count_if(faults_.begin(), faults_.end(),
+                                        [](const Fault& f) { return f.seen >= f.nth; }));
+}
+
+int Platform::MaybeFail(Op op, const std::string& name) {
+  int met = 0;
   for (Fault& fault : faults_) {
     if (fault.op != op || (!fault.name.empty() && fault.name != name)) continue;
-    if (++fault.seen == fault.nth) throw CFileException(fault.cause, 1117);
+    if (++fault.seen == fault.nth && met == 0) met = fault.cause;
   }
+  if (met == kNoMemory) throw std::bad_alloc();
+  if (met > 0) throw CFileException(met, 1117);
+  return met;
 }
 
 void Platform::RunOpenHooks(const std::string& name) {
@@ -135,7 +145,8 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   const auto file = p.files.find(name);
   const bool heldHere = std::any_of(p.handles.begin(), p.handles.end(),
                                     [&](const auto& h) { return h.second.name == name; });
-  bool opens = !name.empty() && name.find('\\') == std::string::npos && !heldHere;
+  bool opens = p.MaybeFail(Op::Open, name) != fake::kRefused && !name.empty() &&
+               name.find('\\') == std::string::npos && !heldHere;
   if (write) {
     opens =
         opens && (file == p.files.end() || (!file->second.heldByOther && !file->second.readOnly));
@@ -157,10 +168,10 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
 UINT CFile::Read(void* buffer, UINT count) {
   Platform& p = Platform::Current();
   Platform::Handle& h = p.handles.at(m_hFile);
-  p.MaybeFail(Op::Read, h.name);
+  const bool cut = p.MaybeFail(Op::Read, h.name) == fake::kShort;
   const std::vector<unsigned char>& data = p.FileOf(h).data;
   const std::uint64_t available = h.position < data.size() ? data.size() - h.position : 0;
-  const UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, available));
+  const UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, available)) / (cut ? 2 : 1);
   if (got > 0) std::memcpy(buffer, data.data() + h.position, got);
   h.position += got;
   p.log.push_back("read " + h.name + " " + std::to_string(count) +
@@ -172,12 +183,13 @@ void CFile::Write(const void* buffer, UINT count) {
   if (count == 0) return;
   Platform& p = Platform::Current();
   Platform::Handle& h = p.handles.at(m_hFile);
-  p.MaybeFail(Op::Write, h.name);
+  const bool cut = p.MaybeFail(Op::Write, h.name) == fake::kShort;
   const UINT taken =
-      static_cast<UINT>(std::min<std::int64_t>(count, std::max<std::int64_t>(p.freeSpace, 0)));
+      static_cast<UINT>(std::min<std::int64_t>(count, std::max<std::int64_t>(p.freeSpace, 0))) /
+      (cut ? 2 : 1);
   std::vector<unsigned char>& data = p.FileOf(h).data;
   if (data.size() < h.position + taken) data.resize(h.position + taken);
-  std::memcpy(data.data() + h.position, buffer, taken);
+  if (taken > 0) std::memcpy(data.data() + h.position, buffer, taken);
   h.position += taken;
   p.freeSpace -= taken;
   p.log.push_back("write " + h.name + " " + std::to_string(count));
@@ -229,7 +241,8 @@ BOOL CNewFile::Create(const std::string& fileName) {
   Platform& p = Platform::Current();
   const std::string name = p.BareName(fileName);
   p.RunOpenHooks(name);
-  if (name.empty() || name.find('\\') != std::string::npos || p.files.count(name) != 0 ||
+  if (p.MaybeFail(Op::Create, name) == fake::kRefused || name.empty() ||
+      name.find('\\') != std::string::npos || p.files.count(name) != 0 ||
       p.links.count(name) != 0) {
     p.log.push_back("create-failed " + name);
     return FALSE;
@@ -251,8 +264,8 @@ BOOL CNewFile::Commit() {
   p.handles.erase(m_hFile);
   m_hFile = kNoHandle;
   m_strFileName.clear();
-  p.MaybeFail(Op::Commit, name);
-  if (p.files.count(name) != 0 || p.links.count(name) != 0) {
+  if (p.MaybeFail(Op::Commit, name) == fake::kRefused || p.files.count(name) != 0 ||
+      p.links.count(name) != 0) {
     p.log.push_back("commit-failed " + name);
     return FALSE;
   }
@@ -276,8 +289,8 @@ void CNewFile::Discard() {
 const char kFolderSeparator = '\\';
 
 BOOL GetCurrentFolder(std::string& folder) {
-  const Platform& p = Platform::Current();
-  if (!p.folderReadable) return FALSE;
+  Platform& p = Platform::Current();
+  if (p.MaybeFail(Op::CurrentFolder, "") == fake::kRefused || !p.folderReadable) return FALSE;
   folder = p.folder;
   return TRUE;
 }
@@ -291,6 +304,10 @@ UINT GetFolderDriveType(const std::string& folder) {
 BOOL DeleteFile(const std::string& fileName) {
   Platform& p = Platform::Current();
   const std::string name = p.BareName(fileName);
+  if (p.MaybeFail(Op::Delete, name) == fake::kRefused) {
+    p.log.push_back("delete-failed " + name);
+    return FALSE;
+  }
   // A link goes alone; the file it leads to stays.
   if (p.links.erase(name) != 0) {
     p.log.push_back("delete " + name);
@@ -309,10 +326,10 @@ BOOL DeleteFile(const std::string& fileName) {
 }
 
 BOOL GetFileId(const std::string& fileName, CFileId& id) {
-  const Platform& p = Platform::Current();
+  Platform& p = Platform::Current();
   const std::string name = p.Resolve(p.BareName(fileName));
   const auto file = p.files.find(name);
-  if (file == p.files.end()) return FALSE;
+  if (p.MaybeFail(Op::GetFileId, name) == fake::kRefused || file == p.files.end()) return FALSE;
   id = CFileId{1, std::hash<std::string>()(name)};
   return TRUE;
 }
@@ -330,7 +347,7 @@ void LaunchFile(const std::string& fullPath) {
 
 CGlobalBuffer::CGlobalBuffer(std::size_t size) {
   Platform& p = Platform::Current();
-  if (p.failAllocation) {
+  if (p.MaybeFail(Op::Alloc, "") == fake::kRefused) {
     p.log.push_back("alloc-failed");
     return;
   }

@@ -17,7 +17,33 @@ class CWnd;
 
 namespace fake {
 
-enum class Op { Open, Read, Write, Seek, GetLength, Close, Commit };
+// Every operation a run asks of the platform that can fail.
+enum class Op {
+  CurrentFolder,
+  Open,
+  Read,
+  Write,
+  Seek,
+  GetLength,
+  Close,
+  Create,
+  Commit,
+  Delete,
+  GetFileId,
+  Alloc,
+};
+// Their names, in the same order, for reports.
+constexpr const char* kOpNames[] = {"current folder", "open",   "read",    "write",
+                                    "seek",           "length", "close",   "create",
+                                    "commit",         "delete", "file id", "alloc"};
+
+// Ways a call can fail besides throwing a CFileException cause (1 to 14):
+// an operation that answers with a flag or a null buffer says no; a read
+// delivers half of what it could and a write takes half and throws diskFull,
+// as on a full disk; or the call runs out of memory.
+constexpr int kRefused = -1;
+constexpr int kShort = -2;
+constexpr int kNoMemory = -3;
 
 // What the scripted user does while the dialog is open.
 enum class UserAction { Execute, Cancel, Escape, CloseButton, F1, Paint };
@@ -76,10 +102,11 @@ class Platform {
   bool helpViewerStarts = false;
 
   // --- faults ---
-  // The nth call (counting from 1) of op on the named file throws a
-  // CFileException of the cause; name "" matches any file.
+  // The nth call (counting from 1) of op on the named file fails with the
+  // cause; name "" matches any call of op.
   void FailOn(Op op, const std::string& name, int cause, int nth = 1);
-  bool failAllocation = false;
+  // How many of those faults a call has met so far.
+  int FaultsMet() const;
   // Bytes the disk still takes; a write beyond it completes only in part.
   std::int64_t freeSpace = INT64_MAX;
   // Runs once, just before the nth open of the named file: lets a test
@@ -105,7 +132,9 @@ class Platform {
   std::string Resolve(const std::string& bareName) const;
   File& FileOf(const Handle& handle);
   std::string FullPath(const std::string& bareName) const;
-  void MaybeFail(Op op, const std::string& name);
+  // Throws for a cause or kNoMemory; returns kRefused, kShort or 0 for the
+  // operation to act on.
+  int MaybeFail(Op op, const std::string& name);
   std::vector<std::string> OpenFileNames() const;
   void RunOpenHooks(const std::string& name);
 
