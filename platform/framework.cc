@@ -125,12 +125,17 @@ CDialog::CDialog(UINT nIDTemplate) : m_nIDTemplate(nIDTemplate) { m_nIDHelp = nI
 INT_PTR CDialog::DoModal() {
   m_bEnded = false;
   m_nModalResult = -1;
-  const INT_PTR result = platform::RunModalDialog(*this);
-  m_hWnd = nullptr;
-  // The window is gone: it is no longer the owner of message boxes.
-  CWinApp* app = AfxGetApp();
-  if (app && app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
-  return result;
+  // However the loop is left, the window is gone afterwards and no longer
+  // the owner of message boxes: a box must never look for it.
+  struct Unregister {
+    CDialog* dialog;
+    ~Unregister() {
+      dialog->m_hWnd = nullptr;
+      CWinApp* app = AfxGetApp();
+      if (app && app->m_pMainWnd == dialog) app->m_pMainWnd = nullptr;
+    }
+  } unregister{this};
+  return platform::RunModalDialog(*this);
 }
 
 BOOL CDialog::OnInitDialog() { return TRUE; }

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "join/join_app.h"
@@ -89,6 +90,17 @@ TEST_F(Dialog, DragIconIsTheProgramIcon) {
   CJoinDlg dlg;
   EXPECT_NE(dlg.m_hIcon, nullptr);
   EXPECT_EQ(dlg.OnQueryDragIcon(), dlg.m_hIcon);
+}
+
+TEST_F(Dialog, ErrorLeavingTheModalLoopStillEndsTheMainWindowRegistration) {
+  struct Failing : CDialog {
+    Failing() : CDialog(102) {}
+    BOOL OnInitDialog() override { throw std::runtime_error("no window"); }
+  } dialog;
+  app.m_pMainWnd = &dialog;
+  EXPECT_THROW(dialog.DoModal(), std::runtime_error);
+  EXPECT_EQ(app.m_pMainWnd, nullptr);
+  EXPECT_EQ(dialog.m_hWnd, nullptr);
 }
 
 TEST(DialogTemplate, CarriesTheExactCaptionFontSizeAndControls) {
