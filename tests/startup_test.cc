@@ -60,7 +60,9 @@ TEST_F(Startup, DriveRootGetsNoSecondSeparator) {
   Run();
   EXPECT_EQ(app.m_strFolder, "C:\\");
   EXPECT_EQ(fake.Events("drive-type"), std::vector<std::string>{"drive-type C:\\"});
-  EXPECT_EQ(fake.Events("open")[0], "open NWD4_322.001 read");
+  const std::vector<std::string> opens = fake.Events("open");
+  ASSERT_FALSE(opens.empty());
+  EXPECT_EQ(opens[0], "open NWD4_322.001 read");
 }
 
 TEST_F(Startup, MissingFirstPartGetsTheNotFoundMessage) {
@@ -87,6 +89,7 @@ TEST_F(Startup, ShortFirstPartIsDamagedAndClosedBeforeTheMessage) {
               ElementsAre("init-process", "drive-type C:\\SETUP\\", "open NWD4_322.001 read",
                           "read NWD4_322.001 156 got 155", "close NWD4_322.001",
                           std::string("message exclamation unowned: ") + kDamaged));
+  ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_THAT(fake.messages[0].openFiles, IsEmpty());
 }
 
