@@ -46,6 +46,24 @@ TEST_F(Dialog, F1AsksTheHelpViewerForTheDialogsTopic) {
   EXPECT_THAT(fake.Events("help"), ElementsAre("help C:\\SETUP\\NWD4_322.HLP 0x20066"));
   EXPECT_THAT(fake.messages, IsEmpty());
   EXPECT_THAT(fake.Events("dialog-ended"), ElementsAre("dialog-ended 2"));
+
+  // Only the program file's own extension gives way, not a dot in a folder.
+  fake::Platform world;
+  world.programPath = "D:\\TOOLS.V2\\NWD4_322";
+  world.AddFile("NWD4_322.001", testutil::HeaderBytes(testutil::Header(1, 1, 0)));
+  world.helpViewerStarts = true;
+  world.script = {UserAction::F1, UserAction::Cancel};
+  AfxWinMain();
+  EXPECT_THAT(world.Events("help"), ElementsAre("help D:\\TOOLS.V2\\NWD4_322.HLP 0x20066"));
+}
+
+TEST_F(Dialog, FailedCheckEndsTheDialogWithCancel) {
+  fake.files["NWD4_322.001"].data.push_back(0);  // a byte beyond the total
+  fake.script = {UserAction::Execute, UserAction::Execute};
+  AfxWinMain();
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_THAT(fake.Events("user"), ElementsAre("user Execute"));
+  EXPECT_THAT(fake.Events("dialog-ended"), ElementsAre("dialog-ended 2"));
 }
 
 TEST_F(Dialog, HelpThatCannotStartIsSaidAndTheDialogStaysOpen) {

@@ -48,10 +48,16 @@ TEST_F(Startup, EveryDriveButAFixedDiskIsRefusedAndNothingElseHappens) {
 }
 
 TEST_F(Startup, UnreadableFolderGetsTheDriveMessage) {
-  fake.folderReadable = false;
-  Run();
-  EXPECT_THAT(fake.log, ElementsAre("init-process",
-                                    std::string("message exclamation unowned: ") + kDriveMessage));
+  // A folder that cannot be read, and one read as an empty text.
+  for (const bool readable : {false, true}) {
+    fake::Platform world;
+    world.folderReadable = readable;
+    world.folder = "";
+    AfxWinMain();
+    EXPECT_THAT(
+        world.log,
+        ElementsAre("init-process", std::string("message exclamation unowned: ") + kDriveMessage));
+  }
 }
 
 TEST_F(Startup, DriveRootGetsNoSecondSeparator) {
@@ -138,6 +144,13 @@ TEST_F(Startup, ImplausiblePartCountMakesTheFirstPartDamaged) {
   Run();
   EXPECT_THAT(fake.Events("message"),
               ElementsAre(std::string("message exclamation unowned: ") + kDamaged));
+
+  // The largest count allowed still reaches the dialog.
+  fake::Platform world;
+  world.AddFile("NWD4_322.001", testutil::HeaderBytes(testutil::Header(1, MAX_PART_COUNT, 0)));
+  world.script = {fake::UserAction::Cancel};
+  AfxWinMain();
+  EXPECT_THAT(world.Events("dialog"), ElementsAre("dialog-shown 102", "dialog-ended 2"));
 }
 
 TEST_F(Startup, ReadErrorOnTheFirstPartIsReportedAfterItIsClosed) {

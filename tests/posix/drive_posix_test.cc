@@ -77,6 +77,7 @@ TEST(DriveTypePosix, ClassificationOfMounts) {
       {"fuse.rclone", "remote:", false, DRIVE_REMOTE},
       {"fuse.gvfsd-fuse", "gvfsd-fuse", false, DRIVE_REMOTE},
       {"fuse.someremote", "host:/path", false, DRIVE_REMOTE},
+      {"fuse.someshare", "//server/share", false, DRIVE_REMOTE},
       {"fuse.somelocal", "somelocal", false, DRIVE_UNKNOWN},
       {"proc", "proc", false, DRIVE_UNKNOWN},
       {"sysfs", "sysfs", false, DRIVE_UNKNOWN},
