@@ -233,10 +233,10 @@ TEST(FilePosixReadWrite, ReadIsShortOnlyAtTheEndOfTheFile) {
 
   // The kernel hands this file out at most a page per call: the read goes on
   // to its end all the same.
-  CFile maps;
-  ASSERT_TRUE(maps.Open("/proc/self/smaps", kRead));
+  CFile smaps;
+  ASSERT_TRUE(smaps.Open("/proc/self/smaps", kRead));
   std::vector<char> all(1 << 22);
-  EXPECT_GT(maps.Read(all.data(), static_cast<UINT>(all.size())), 16384u);
+  EXPECT_GT(smaps.Read(all.data(), static_cast<UINT>(all.size())), 16384u);
 }
 
 TEST(FilePosixReadWrite, WriteCutShortIsDiskFullNamingTheFile) {
