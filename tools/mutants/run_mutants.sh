@@ -13,12 +13,13 @@
 # The copy and its build (debug, without sanitizers, for speed) live in
 # build/mutants/ and are reused across mutants and runs. Every mutant runs
 # the native tests but the end-to-end ones; a patch with a line "Tests: all"
-# runs those too. The whole run takes about half an hour, which is why it is
-# no part of tools/test.sh.
+# runs those too. The whole run takes about a quarter of an hour on two cores
+# (88 mutants in 13 minutes), which is why it is no part of tools/test.sh.
 #
 # Usage: tools/mutants/run_mutants.sh [PATCH...]   (default: every patch)
-# Exit status: 0 when every mutant was caught, 1 when one survived, 2 when
-# the unchanged code fails its own tests or a mutant does not build.
+# Exit status: 0 when every mutant was caught, 1 when one survived, 2 when a
+# patch no longer applies, the unchanged code fails its own tests or a mutant
+# does not build.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
