@@ -34,7 +34,7 @@ TEST_F(Dialog, InitialisationSetsBothIconsThenFocusesExecute) {
                                                       "set-icon small", "focus first-tab-stop"}));
   const auto& log = fake.log;
   const auto shown = std::find(log.begin(), log.end(), "dialog-shown 102");
-  ASSERT_NE(shown, log.end());
+  ASSERT_GE(log.end() - shown, 4);
   EXPECT_THAT(
       std::vector<std::string>(shown, shown + 4),
       ElementsAre("dialog-shown 102", "set-icon big", "set-icon small", "focus first-tab-stop"));
@@ -46,6 +46,24 @@ TEST_F(Dialog, F1AsksTheHelpViewerForTheDialogsTopic) {
   AfxWinMain();
   EXPECT_THAT(fake.Events("help"), ElementsAre("help C:\\SETUP\\NWD4_322.HLP 0x20066"));
   EXPECT_THAT(fake.messages, IsEmpty());
+  EXPECT_THAT(fake.Events("dialog-ended"), ElementsAre("dialog-ended 2"));
+
+  // Only the program file's own extension gives way, not a dot in a folder.
+  fake::Platform world;
+  world.programPath = "D:\\TOOLS.V2\\NWD4_322";
+  world.AddFile("NWD4_322.001", testutil::HeaderBytes(testutil::Header(1, 1, 0)));
+  world.helpViewerStarts = true;
+  world.script = {UserAction::F1, UserAction::Cancel};
+  AfxWinMain();
+  EXPECT_THAT(world.Events("help"), ElementsAre("help D:\\TOOLS.V2\\NWD4_322.HLP 0x20066"));
+}
+
+TEST_F(Dialog, FailedCheckEndsTheDialogWithCancel) {
+  fake.files["NWD4_322.001"].data.push_back(0);  // a byte beyond the total
+  fake.script = {UserAction::Execute, UserAction::Execute};
+  AfxWinMain();
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_THAT(fake.Events("user"), ElementsAre("user Execute"));
   EXPECT_THAT(fake.Events("dialog-ended"), ElementsAre("dialog-ended 2"));
 }
 
@@ -66,6 +84,7 @@ TEST_F(Dialog, MinimisedPaintCentresTheIcon) {
   // (37 - 32 + 1) / 2 = 3 and (61 - 32 + 1) / 2 = 15.
   EXPECT_THAT(fake.Events("paint"), ElementsAre("paint-begin", "paint-end"));
   const auto begin = std::find(fake.log.begin(), fake.log.end(), "paint-begin");
+  ASSERT_GE(fake.log.end() - begin, 4);
   EXPECT_THAT(std::vector<std::string>(begin, begin + 4),
               ElementsAre("paint-begin", "send 0x27 7", "draw-icon 3 15", "paint-end"));
 }

@@ -38,13 +38,21 @@ TEST(DivHeader, FieldsAreLittleEndianAtTheirOffsets) {
 TEST(DivHeader, SignatureEndsAtNulOrAtLeadByteBeforeNul) {
   EXPECT_TRUE(
       HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0, 'x', 'y', 0xFF})));
-  EXPECT_TRUE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0x81, 0})));
-  EXPECT_TRUE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0xFC, 0})));
+  // Lead bytes are 0x81 to 0x9F and 0xE0 to 0xFC; the bytes around them are
+  // single-byte characters.
+  const unsigned char leads[] = {0x81, 0x9F, 0xE0, 0xFC};
+  for (const unsigned char lead : leads) {
+    EXPECT_TRUE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', lead, 0})))
+        << +lead;
+  }
+  const unsigned char singles[] = {0x80, 0xA0, 0xDF, 0xFD};
+  for (const unsigned char single : singles) {
+    EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', single, 0})))
+        << +single;
+  }
   EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 'X', 0})));
   // A lead byte with a trail byte is a whole character: the text goes on.
   EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0x81, 0x40, 0})));
-  // 0xA0 is a single-byte (half-width) character, not a lead byte.
-  EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 'O', 0xA0, 0})));
   EXPECT_FALSE(HasDivSignature(WithSignature({'D', 'I', 'V', 'I', 'N', 'F', 0})));
   EXPECT_FALSE(HasDivSignature(WithSignature({'d', 'I', 'V', 'I', 'N', 'F', 'O', 0})));
 }

@@ -48,10 +48,16 @@ TEST_F(Startup, EveryDriveButAFixedDiskIsRefusedAndNothingElseHappens) {
 }
 
 TEST_F(Startup, UnreadableFolderGetsTheDriveMessage) {
-  fake.folderReadable = false;
-  Run();
-  EXPECT_THAT(fake.log, ElementsAre("init-process",
-                                    std::string("message exclamation unowned: ") + kDriveMessage));
+  // A folder that cannot be read, and one read as an empty text.
+  for (const bool readable : {false, true}) {
+    fake::Platform world;
+    world.folderReadable = readable;
+    world.folder = "";
+    AfxWinMain();
+    EXPECT_THAT(
+        world.log,
+        ElementsAre("init-process", std::string("message exclamation unowned: ") + kDriveMessage));
+  }
 }
 
 TEST_F(Startup, DriveRootGetsNoSecondSeparator) {
@@ -60,7 +66,9 @@ TEST_F(Startup, DriveRootGetsNoSecondSeparator) {
   Run();
   EXPECT_EQ(app.m_strFolder, "C:\\");
   EXPECT_EQ(fake.Events("drive-type"), std::vector<std::string>{"drive-type C:\\"});
-  EXPECT_EQ(fake.Events("open")[0], "open NWD4_322.001 read");
+  const std::vector<std::string> opens = fake.Events("open");
+  ASSERT_FALSE(opens.empty());
+  EXPECT_EQ(opens[0], "open NWD4_322.001 read");
 }
 
 TEST_F(Startup, MissingFirstPartGetsTheNotFoundMessage) {
@@ -87,6 +95,7 @@ TEST_F(Startup, ShortFirstPartIsDamagedAndClosedBeforeTheMessage) {
               ElementsAre("init-process", "drive-type C:\\SETUP\\", "open NWD4_322.001 read",
                           "read NWD4_322.001 156 got 155", "close NWD4_322.001",
                           std::string("message exclamation unowned: ") + kDamaged));
+  ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_THAT(fake.messages[0].openFiles, IsEmpty());
 }
 
@@ -135,6 +144,13 @@ TEST_F(Startup, ImplausiblePartCountMakesTheFirstPartDamaged) {
   Run();
   EXPECT_THAT(fake.Events("message"),
               ElementsAre(std::string("message exclamation unowned: ") + kDamaged));
+
+  // The largest count allowed still reaches the dialog.
+  fake::Platform world;
+  world.AddFile("NWD4_322.001", testutil::HeaderBytes(testutil::Header(1, MAX_PART_COUNT, 0)));
+  world.script = {fake::UserAction::Cancel};
+  AfxWinMain();
+  EXPECT_THAT(world.Events("dialog"), ElementsAre("dialog-shown 102", "dialog-ended 2"));
 }
 
 TEST_F(Startup, ReadErrorOnTheFirstPartIsReportedAfterItIsClosed) {

@@ -128,8 +128,8 @@ struct Mount {
 
 // The mount that holds path, which must be resolved (the table lists
 // mount points without symbolic links).
-bool FindMount(const std::string& path, Mount& mount) {
-  libmnt_table* table = mnt_new_table_from_file("/proc/self/mountinfo");
+bool FindMount(const std::string& mountTable, const std::string& path, Mount& mount) {
+  libmnt_table* table = mnt_new_table_from_file(mountTable.c_str());
   if (!table) return false;
   // Backward: of mounts stacked on one point, the last one is visible.
   libmnt_fs* fs = mnt_table_find_mountpoint(table, path.c_str(), MNT_ITER_BACKWARD);
@@ -181,16 +181,14 @@ bool IsRemovableBlockDevice(const std::string& sysfsRoot, unsigned int major, un
   return !root.empty() && !device.empty() && IsRemovableDevice(root, device, 0);
 }
 
-}  // namespace posix
-
-UINT GetFolderDriveType(const std::string& folder) {
+UINT FolderDriveType(const std::string& folder, const std::string& mountTable) {
   const std::string path = RealPath(folder);
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     return DRIVE_NO_ROOT_DIR;
   }
   Mount mount;
-  if (!FindMount(path, mount)) mount = MountFromStatfs(path, st.st_dev);
+  if (!FindMount(mountTable, path, mount)) mount = MountFromStatfs(path, st.st_dev);
 
   // The source names the device best: the table's numbers are anonymous for
   // some file systems (btrfs) that still sit on one disk.
@@ -203,6 +201,12 @@ UINT GetFolderDriveType(const std::string& folder) {
     device = mount.device;
   }
   const bool removable =
-      device != 0 && posix::IsRemovableBlockDevice("/sys", major(device), minor(device));
-  return posix::ClassifyDrive(mount.fsType, mount.source, removable);
+      device != 0 && IsRemovableBlockDevice("/sys", major(device), minor(device));
+  return ClassifyDrive(mount.fsType, mount.source, removable);
+}
+
+}  // namespace posix
+
+UINT GetFolderDriveType(const std::string& folder) {
+  return posix::FolderDriveType(folder, "/proc/self/mountinfo");
 }

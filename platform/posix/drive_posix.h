@@ -20,4 +20,10 @@ UINT ClassifyDrive(const std::string& fsType, const std::string& source, bool re
 // encryption, RAID) with such a disk beneath it.
 bool IsRemovableBlockDevice(const std::string& sysfsRoot, unsigned int major, unsigned int minor);
 
+// The drive type of an existing folder by the mount table in the file
+// mountTable (in the format of /proc/self/mountinfo): the file system's
+// type as the table names it, or as its magic number suggests when the
+// table has no entry for the folder.
+UINT FolderDriveType(const std::string& folder, const std::string& mountTable);
+
 }  // namespace posix

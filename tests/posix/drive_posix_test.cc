@@ -77,6 +77,7 @@ TEST(DriveTypePosix, ClassificationOfMounts) {
       {"fuse.rclone", "remote:", false, DRIVE_REMOTE},
       {"fuse.gvfsd-fuse", "gvfsd-fuse", false, DRIVE_REMOTE},
       {"fuse.someremote", "host:/path", false, DRIVE_REMOTE},
+      {"fuse.someshare", "//server/share", false, DRIVE_REMOTE},
       {"fuse.somelocal", "somelocal", false, DRIVE_UNKNOWN},
       {"proc", "proc", false, DRIVE_UNKNOWN},
       {"sysfs", "sysfs", false, DRIVE_UNKNOWN},
@@ -86,6 +87,51 @@ TEST(DriveTypePosix, ClassificationOfMounts) {
     EXPECT_EQ(posix::ClassifyDrive(c.fsType, c.source, c.removable), c.expected)
         << c.fsType << " from " << c.source << (c.removable ? ", removable" : "");
   }
+}
+
+TEST(DriveTypePosix, MountTableDecidesOverTheTypeGuess) {
+  // Folders on this machine's disk that a made-up table says are mounted
+  // otherwise. The guess from the file system's magic number knows none of
+  // zfs, fuseblk or squashfs, and sees only the disk all these folders are on.
+  TempFolder folder;
+  char* resolved = ::realpath(folder.path().c_str(), nullptr);
+  ASSERT_NE(resolved, nullptr);
+  const std::string root = resolved;
+  ::free(resolved);
+  struct Case {
+    const char* folder;
+    const char* mount;  // type and source, or null for no entry
+    UINT expected;
+  };
+  const Case cases[] = {
+      {"zfs", "zfs rpool/data", DRIVE_FIXED},
+      {"ntfs", "fuseblk /dev/nwd-test-none", DRIVE_FIXED},
+      {"squash", "squashfs /dev/nwd-test-loop", DRIVE_FIXED},
+      {"nfs", "nfs4 server:/export", DRIVE_REMOTE},
+      {"nfs/below", nullptr, DRIVE_REMOTE},
+      {"ssh", "fuse.sshfs user@host:/home", DRIVE_REMOTE},
+      {"shm", "tmpfs tmpfs", DRIVE_RAMDISK},
+      {"cd", "iso9660 /dev/nwd-test-sr", DRIVE_CDROM},
+      {"stacked", "ext4 /dev/nwd-test-disk", DRIVE_REMOTE},  // covered by the next
+      {"stacked", "cifs //server/share", DRIVE_REMOTE},
+      {"plain", nullptr, DRIVE_FIXED},  // no entry: the guess, for this disk
+  };
+  std::string table;
+  int id = 100;
+  for (const Case& c : cases) {
+    std::filesystem::create_directories(root + "/" + c.folder);
+    if (!c.mount) continue;
+    const std::string number = std::to_string(++id);
+    table +=
+        number + " 1 0:" + number + " / " + root + "/" + c.folder + " rw - " + c.mount + " rw\n";
+  }
+  WriteFile(folder / "mountinfo", table);
+  for (const Case& c : cases) {
+    EXPECT_EQ(posix::FolderDriveType(root + "/" + c.folder, folder / "mountinfo"), c.expected)
+        << c.folder;
+  }
+  // Without a table to read, the guess is all there is.
+  EXPECT_EQ(posix::FolderDriveType(root + "/nfs", folder / "none"), DRIVE_FIXED);
 }
 
 // A sysfs tree of a few made-up devices, laid out as the kernel does.

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,14 @@ struct ProgramRun {
 };
 
 // Runs the program in folder without a display, its streams caught in files.
-ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams) {
+// fileDeleted: from a copy of its file deleted once opened, as when the file
+// is replaced while the program runs.
+ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams,
+                      bool fileDeleted = false) {
   const std::string out = streams / "stdout";
   const std::string err = streams / "stderr";
+  const std::string copy = streams / "NWD4_322";
+  if (fileDeleted) std::filesystem::copy_file(NWD_PROGRAM, copy);
   const pid_t child = ::fork();
   if (child == 0) {
     if (::chdir(folder.path().c_str()) != 0) ::_exit(126);
@@ -39,7 +45,14 @@ ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams) {
     ::dup2(errFd, STDERR_FILENO);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
-    ::execl(NWD_PROGRAM, "NWD4_322", static_cast<char*>(nullptr));
+    char* const argv[] = {const_cast<char*>("NWD4_322"), nullptr};
+    if (fileDeleted) {
+      const int programFd = ::open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+      ::unlink(copy.c_str());
+      ::fexecve(programFd, argv, environ);
+    } else {
+      ::execv(NWD_PROGRAM, argv);
+    }
     ::_exit(127);
   }
   ProgramRun run;
@@ -83,6 +96,15 @@ TEST(ProgramPosix, StopsQuietlyWhereTheDialogWouldAskAndSaysWhenThePartIsMissing
     EXPECT_EQ(run.errors, "");
     EXPECT_FALSE(posixtest::Exists(folder / "SETUP.EXE"));
   }
+}
+
+TEST(ProgramPosix, CaptionIsTheProgramsNameAlsoWhenItsFileWasReplaced) {
+  // The system adds " (deleted)" to the path of a program file replaced
+  // while it runs.
+  TempFolder streams;
+  TempFolder folder;  // no parts: the not-found message
+  const ProgramRun run = RunProgram(folder, streams, true);
+  EXPECT_EQ(run.errors, "NWD4_322: NWD4_322.001 が見つかりません。\n終了します。\n");
 }
 
 }  // namespace

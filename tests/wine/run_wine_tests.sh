@@ -4,8 +4,9 @@
 # key presses, read back through a helper that lists the dialogs on screen.
 #
 # Usage: run_wine_tests.sh NWD4_322.exe NWD_SPLIT WORKDIR [TEMPLATE_DUMP]
-#   NWD4_322.exe   the cross-built program; probe.exe and marker.exe are
-#                  expected in tests/wine/ beside it (same build tree)
+#   NWD4_322.exe   the cross-built program; probe.exe, marker.exe and
+#                  error_causes.exe are expected in tests/wine/ beside it
+#                  (same build tree)
 #   NWD_SPLIT      the native part-set cutter
 #   WORKDIR        scratch folder under the build tree: the Wine prefix, the
 #                  part sets and the screenshots (windows-*.png) go there
@@ -33,9 +34,10 @@ WORK=$(realpath -m "$3")
 HELPERS=$(dirname "$EXE")/tests/wine
 PROBE=$HELPERS/probe.exe
 MARKER=$HELPERS/marker.exe
+ERROR_CAUSES=$HELPERS/error_causes.exe
 TEMPLATE_DUMP=${4:-$(dirname "$SPLIT")/tests/wine/template_dump}
 
-for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER"; do
+for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
 
@@ -253,6 +255,16 @@ string OriginalFilename NWD4_322.exe'
     else
       fail "imports only system DLLs" "$dlls"
     fi
+  fi
+}
+
+# The backend's table from system error codes to file exception causes.
+test_error_causes() {
+  local out
+  if out=$(timeout 20 wine "$ERROR_CAUSES" 2>/dev/null | tr -d '\r'); then
+    pass "error codes: $(tail -1 <<<"$out")"
+  else
+    fail "error codes: every listed system error code maps to its file exception cause" "$out"
   fi
 }
 
@@ -622,6 +634,7 @@ prepare_prefix
 wineserver -p 2>/dev/null
 echo "== Windows program under Wine ($(wine --version))"
 test_resources
+test_error_causes
 test_valid_set
 test_cancel_key "Escape" Escape
 test_cancel_key "Alt+F4 (the close button's command)" alt+F4
