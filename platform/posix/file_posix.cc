@@ -144,14 +144,26 @@ int OpenExclusive(const char* path, int access, bool create) {
   // Truncation waits for the lock: O_TRUNC would empty a file that another
   // opener holds before the lock could refuse us. A new file is not
   // truncated at all: on ext4 that would force its data to disk at close.
+  // O_NONBLOCK is the only status flag the open set, so clearing them all
+  // takes it away without asking first.
   const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockExclusive(fd) &&
                       (!create || st.st_size == 0 || ::ftruncate(fd, 0) == 0);
-  const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (!usable || ::fcntl(fd, F_SETFL, 0) != 0) {
     ::close(fd);
     return -1;
   }
   return fd;
+}
+
+// Cleared once the kernel has refused to copy between files here: every
+// later block then travels through the buffer.
+bool g_copyInKernel = true;
+
+// copy_file_range's answers where the kernel, a file system or a sandbox
+// cannot copy between two files at all.
+bool KernelCannotCopy(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == EPERM;
 }
 
 }  // namespace
@@ -165,8 +177,14 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   const int fd = OpenExclusive(fileName.c_str(), write ? O_WRONLY : O_RDONLY, create);
   if (fd < 0) return FALSE;
   m_hFile = fd;
-  m_strFileName = DisplayPath(fileName);
+  // The path for reports is made only when one is needed: a verification
+  // opens thousands of parts and reports on none of them.
+  m_strFileName = fileName;
   return TRUE;
+}
+
+std::string CFile::GetFilePath() const {
+  return m_strFileName.empty() ? std::string() : DisplayPath(m_strFileName);
 }
 
 UINT CFile::Read(void* buffer, UINT count) {
@@ -195,11 +213,36 @@ void CFile::Write(const void* buffer, UINT count) {
     // The system tells why a write stopped short only on the next call; a
     // full disk, quota or size limit is the part-completed write.
     if (put == 0 || (put < 0 && IsOutOfSpace(errno))) {
-      throw CFileException(CFileException::diskFull, -1, m_strFileName);
+      throw CFileException(CFileException::diskFull, -1, GetFilePath());
     }
-    if (put < 0) ThrowErrno(errno, m_strFileName);
+    if (put < 0) ThrowErrno(errno, GetFilePath());
     done += static_cast<UINT>(put);
   }
+}
+
+UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
+  UINT done = 0;
+  while (g_copyInKernel && done < count) {
+    const ssize_t moved = ::copy_file_range(static_cast<int>(from.m_hFile), nullptr,
+                                            static_cast<int>(to.m_hFile), nullptr, count - done, 0);
+    if (moved > 0) {
+      done += static_cast<UINT>(moved);
+      continue;
+    }
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && KernelCannotCopy(errno)) g_copyInKernel = false;
+    // The end of the source, a file system that claims one (some answer 0
+    // for files that do hold bytes), or an error that cannot tell the read
+    // from the write: the buffer moves the rest, and a read or write error
+    // is raised as those raise it.
+    break;
+  }
+  if (done < count) {
+    const UINT got = from.Read(buffer, count - done);
+    to.Write(buffer, got);
+    done += got;
+  }
+  return done;
 }
 
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
@@ -355,6 +398,7 @@ bool RenameNoReplace(const char* from, const char* to, int& error) {
 
 namespace posix {
 void UseNamedTemporaries(bool named) { g_namedTemporaries = named; }
+void UseKernelCopy(bool kernel) { g_copyInKernel = kernel; }
 }  // namespace posix
 
 CNewFile::~CNewFile() { Discard(); }
@@ -385,7 +429,7 @@ BOOL CNewFile::Create(const std::string& fileName) {
   }
   m_hFile = fd;
   m_strName = fileName;
-  m_strFileName = DisplayPath(fileName);
+  m_strFileName = fileName;
   return TRUE;
 }
 
@@ -402,7 +446,7 @@ BOOL CNewFile::Commit() {
   } else {
     named = RenameNoReplace(m_strTempName.c_str(), m_strName.c_str(), error);
   }
-  const std::string shownName = m_strFileName;
+  const std::string shownName = GetFilePath();
   if (!named) {
     Discard();
     if (error == EEXIST) return FALSE;
