@@ -47,7 +47,7 @@ int Join(const std::string& folder, const std::string& payloads, int reps) {
   const bench::Cat cat(folder, payloads);
   EnterSet(folder);
   std::vector<double> joiner, baseline;
-  for (int rep = 0; rep < reps; ++rep) {
+  for (int rep = bench::kWarmUp; rep < reps; ++rep) {
     for (int turn = 0; turn < 2; ++turn) {
       bench::Settle(folder, false);
       if ((turn == 0) == (rep % 2 == 0)) {
@@ -57,6 +57,10 @@ int Join(const std::string& folder, const std::string& payloads, int reps) {
       } else {
         baseline.push_back(cat.Run());
       }
+    }
+    if (rep < 0) {
+      joiner.clear();
+      baseline.clear();
     }
   }
   bench::Settle(folder, false);
@@ -95,7 +99,7 @@ int Verify(const std::string& folder, int reps) {
   EnterSet(folder);
   const DIVHEADER first = App().m_divHeader;
   std::vector<double> program, baseline;
-  for (int rep = 0; rep < reps; ++rep) {
+  for (int rep = bench::kWarmUp; rep < reps; ++rep) {
     for (int turn = 0; turn < 2; ++turn) {
       const double start = Now();
       if ((turn == 0) == (rep % 2 == 0)) {
@@ -105,6 +109,10 @@ int Verify(const std::string& folder, int reps) {
         if (!BareVerify(first)) Die("bare verify");
         baseline.push_back(Now() - start);
       }
+    }
+    if (rep < 0) {
+      program.clear();
+      baseline.clear();
     }
   }
   const double parts = first.nPartCount;

@@ -92,7 +92,8 @@ jb=$build/bench/join_bench
 "$jb" verify "$data/verify" "$short_reps"
 "$jb" memory "$data/1MiB" "$data/100MiB" "$data/big"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-  dbus-run-session -- bash "$0" --in-window "$cold" 2> >(grep -v -e dbus-daemon -e SpiRegistry >&2)
+  dbus-run-session -- bash "$0" --in-window "$cold" 2> >(grep -v -e dbus-daemon -e SpiRegistry >&2) |
+  grep -v SpiRegistry
 if [ "$cold" = no ]; then
   echo "cold cache: not measured, this machine does not let the page cache be dropped"
 fi

@@ -95,7 +95,7 @@ int Join(const std::string& program, const std::string& folder, const std::strin
   Screen screen;
   std::vector<double> catSeconds, enterToExit, startToExit;
   long maxRss = 0;
-  for (int rep = 0; rep < reps; ++rep) {
+  for (int rep = bench::kWarmUp; rep < reps; ++rep) {
     // Alternating which goes first cancels a drift of the machine.
     for (int turn = 0; turn < 2; ++turn) {
       bench::Settle(folder, cold);
@@ -110,6 +110,11 @@ int Join(const std::string& program, const std::string& folder, const std::strin
       } else {
         catSeconds.push_back(cat.Run());
       }
+    }
+    if (rep < 0) {
+      catSeconds.clear();
+      enterToExit.clear();
+      startToExit.clear();
     }
   }
   bench::Settle(folder, false);
@@ -149,10 +154,15 @@ int Startup(const std::string& program, const std::string& bareWindow, const std
             const std::string& empty, int reps) {
   Screen screen;
   std::vector<double> bare, dialog, message;
-  for (int rep = 0; rep < reps; ++rep) {
+  for (int rep = bench::kWarmUp; rep < reps; ++rep) {
     bare.push_back(TimeToWindow(screen, bareWindow, empty, XK_Escape));
     dialog.push_back(TimeToWindow(screen, program, set, XK_Escape));
     message.push_back(TimeToWindow(screen, program, empty, XK_Return));
+    if (rep < 0) {
+      bare.clear();
+      dialog.clear();
+      message.clear();
+    }
   }
   const double base = Median(bare);
   std::printf("start-up, medians of %d alternating runs:\n", reps);
