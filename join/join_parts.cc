@@ -93,10 +93,9 @@ BOOL CJoinApp::CopyPayloads(CFile& output, unsigned char* buffer) {
     part.Seek(PART_HEADER_SIZE, CFile::begin);
     while (n > 0) {
       const UINT block = static_cast<UINT>(std::min<std::int64_t>(n, COPY_BUFFER_SIZE));
-      if (part.Read(buffer, block) != block) {
+      if (CopyBlock(part, output, buffer, block) != block) {
         throw CFileException(CFileException::endOfFile, -1, part.GetFilePath());
       }
-      output.Write(buffer, block);
       n -= block;
       remaining -= block;
     }

@@ -75,14 +75,25 @@ class CFile {
   void Abort();
 
   bool IsOpen() const { return m_hFile != kNoHandle; }
-  const std::string& GetFilePath() const { return m_strFileName; }
+  // The file's absolute path as error reports show it; empty when closed.
+  std::string GetFilePath() const;
 
  protected:
+  friend UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count);
+
   static constexpr std::intptr_t kNoHandle = -1;
 
   std::intptr_t m_hFile = kNoHandle;  // the backend's handle
-  std::string m_strFileName;          // absolute path, for error reports
+  std::string m_strFileName;          // the name opened, as the backend keeps it for reports
 };
+
+// Moves count bytes from the position of one open file to the position of
+// another, each position advancing by what was moved, and returns how many
+// bytes that was: fewer only when the source ended first. The backend picks
+// the way, inside the system where it can, through buffer (count bytes)
+// where it cannot. Errors are those of CFile::Read on from and CFile::Write
+// on to, so a read error names no file and a full disk names to's path.
+UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count);
 
 // A new file that takes its name only once it is whole. Until Commit it has
 // no name under which anyone could open or start it, and a run that ends

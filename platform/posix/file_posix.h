@@ -8,4 +8,8 @@ namespace posix {
 // unnamed file.
 void UseNamedTemporaries(bool named);
 
+// Blocks are copied inside the kernel where it can (the default), or always
+// read into the buffer and written from it, as where the kernel refuses.
+void UseKernelCopy(bool kernel);
+
 }  // namespace posix

@@ -43,7 +43,17 @@ bool HaveDisplay() {
     const std::string::size_type dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0) name.erase(dot);
     g_set_prgname(name.c_str());
-    return gtk_init_check(nullptr, nullptr) != FALSE;
+    // Nothing here is drawn with OpenGL, yet GDK asks the X server about it
+    // while it starts, which loads the whole GL stack (a software renderer
+    // and its compiler): two thirds of the process's memory, and much of
+    // its start and its exit. GDK reads the switch only while it starts,
+    // and the program that is launched later must not inherit it; no other
+    // thread runs yet.
+    const bool switchGl = g_getenv("GDK_GL") == nullptr;
+    if (switchGl) g_setenv("GDK_GL", "disable", TRUE);
+    const bool initialised = gtk_init_check(nullptr, nullptr) != FALSE;
+    if (switchGl) g_unsetenv("GDK_GL");
+    return initialised;
   }();
   return available;
 }

@@ -61,6 +61,14 @@ void CFile::Write(const void* buffer, UINT count) {
   if (written < count) throw CFileException(CFileException::diskFull, -1, m_strFileName);
 }
 
+// The system has no call that copies a range between two open files on the
+// file systems a user joins on: the block goes through the buffer.
+UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
+  const UINT got = from.Read(buffer, count);
+  to.Write(buffer, got);
+  return got;
+}
+
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
   std::uint64_t position = 0;
   ThrowOsError(win32::FileSeek(m_hFile, offset, from, position));
@@ -72,6 +80,8 @@ std::uint64_t CFile::GetLength() {
   ThrowOsError(win32::FileSize(m_hFile, size));
   return size;
 }
+
+std::string CFile::GetFilePath() const { return m_strFileName; }
 
 void CFile::Close() {
   if (m_hFile == kNoHandle) return;

@@ -165,24 +165,22 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   return TRUE;
 }
 
-UINT CFile::Read(void* buffer, UINT count) {
-  Platform& p = Platform::Current();
-  Platform::Handle& h = p.handles.at(m_hFile);
+namespace {
+
+// The bytes a read of count takes from the handle's position, moved on.
+UINT TakeBytes(Platform& p, Platform::Handle& h, void* buffer, UINT count) {
   const bool cut = p.MaybeFail(Op::Read, h.name) == fake::kShort;
   const std::vector<unsigned char>& data = p.FileOf(h).data;
   const std::uint64_t available = h.position < data.size() ? data.size() - h.position : 0;
   const UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, available)) / (cut ? 2 : 1);
   if (got > 0) std::memcpy(buffer, data.data() + h.position, got);
   h.position += got;
-  p.log.push_back("read " + h.name + " " + std::to_string(count) +
-                  (got == count ? "" : " got " + std::to_string(got)));
   return got;
 }
 
-void CFile::Write(const void* buffer, UINT count) {
-  if (count == 0) return;
-  Platform& p = Platform::Current();
-  Platform::Handle& h = p.handles.at(m_hFile);
+// Puts what the disk still takes of count bytes at the handle's position;
+// returns FALSE when that was not all of them.
+BOOL PutBytes(Platform& p, Platform::Handle& h, const void* buffer, UINT count) {
   const bool cut = p.MaybeFail(Op::Write, h.name) == fake::kShort;
   const UINT taken =
       static_cast<UINT>(std::min<std::int64_t>(count, std::max<std::int64_t>(p.freeSpace, 0))) /
@@ -192,8 +190,43 @@ void CFile::Write(const void* buffer, UINT count) {
   if (taken > 0) std::memcpy(data.data() + h.position, buffer, taken);
   h.position += taken;
   p.freeSpace -= taken;
+  return taken == count;
+}
+
+std::string Got(UINT count, UINT got) { return got == count ? "" : " got " + std::to_string(got); }
+
+}  // namespace
+
+UINT CFile::Read(void* buffer, UINT count) {
+  Platform& p = Platform::Current();
+  Platform::Handle& h = p.handles.at(m_hFile);
+  const UINT got = TakeBytes(p, h, buffer, count);
+  p.log.push_back("read " + h.name + " " + std::to_string(count) + Got(count, got));
+  return got;
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (count == 0) return;
+  Platform& p = Platform::Current();
+  Platform::Handle& h = p.handles.at(m_hFile);
+  const BOOL whole = PutBytes(p, h, buffer, count);
   p.log.push_back("write " + h.name + " " + std::to_string(count));
-  if (taken < count) throw CFileException(CFileException::diskFull, -1, m_strFileName);
+  if (!whole) throw CFileException(CFileException::diskFull, -1, m_strFileName);
+}
+
+// One event for the whole block, however the backend would move it; faults
+// on the source's reads and the output's writes still apply.
+UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
+  Platform& p = Platform::Current();
+  Platform::Handle& in = p.handles.at(from.m_hFile);
+  Platform::Handle& out = p.handles.at(to.m_hFile);
+  const UINT got = TakeBytes(p, in, buffer, count);
+  p.log.push_back("copy " + in.name + " " + out.name + " " + std::to_string(count) +
+                  Got(count, got));
+  if (got > 0 && !PutBytes(p, out, buffer, got)) {
+    throw CFileException(CFileException::diskFull, -1, to.m_strFileName);
+  }
+  return got;
 }
 
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
@@ -216,6 +249,8 @@ std::uint64_t CFile::GetLength() {
   const fake::File& file = p.FileOf(h);
   return file.data.size() + file.extraLength;
 }
+
+std::string CFile::GetFilePath() const { return m_strFileName; }
 
 void CFile::Close() {
   if (m_hFile == kNoHandle) return;

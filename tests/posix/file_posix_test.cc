@@ -244,46 +244,27 @@ TEST(FilePosixReadWrite, WriteCutShortIsDiskFullNamingTheFile) {
   const std::string path = folder / "SETUP.EXE";
   constexpr rlim_t kLimit = 1000;
   // The size limit and its signal are the child's alone.
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(pipeFds[0]);
+  const std::string report = posixtest::ReportFromChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
     const struct rlimit limit = {kLimit, kLimit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::string report = "no exception";
+    std::string text = "no exception";
     CFile file;
-    if (!file.Open(path, kCreate)) {
-      report = "not opened";
-    } else {
-      const std::vector<char> block(4096, 'x');
-      file.Write(block.data(), 0);
-      for (int attempt = 0; attempt < 2; ++attempt) {
-        // The first write stops at the limit, the second one cannot start.
-        try {
-          file.Write(block.data(), static_cast<UINT>(block.size()));
-          report += " | wrote";
-        } catch (const CFileException& e) {
-          report += " | " + std::to_string(e.m_cause) + " " + std::to_string(e.m_lOsError) + " " +
-                    e.m_strFileName;
-        }
+    if (!file.Open(path, kCreate)) return std::string("not opened");
+    const std::vector<char> block(4096, 'x');
+    file.Write(block.data(), 0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      // The first write stops at the limit, the second one cannot start.
+      try {
+        file.Write(block.data(), static_cast<UINT>(block.size()));
+        text += " | wrote";
+      } catch (const CFileException& e) {
+        text += " | " + std::to_string(e.m_cause) + " " + std::to_string(e.m_lOsError) + " " +
+                e.m_strFileName;
       }
     }
-    if (::write(pipeFds[1], report.data(), report.size()) < 0) ::_exit(2);
-    ::_exit(0);
-  }
-  ::close(pipeFds[1]);
-  std::string report;
-  char buffer[512];
-  ssize_t got;
-  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    report.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(pipeFds[0]);
-  int status;
-  ::waitpid(child, &status, 0);
+    return text;
+  });
 
   const std::string expected = " | 13 -1 " + path;
   EXPECT_EQ(report, "no exception" + expected + expected);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -53,6 +54,32 @@ inline std::string ReadFile(const std::string& path) {
 inline bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Runs work in a child process, for limits and signals that must stay the
+// child's, and returns the text it reported.
+inline std::string ReportFromChild(const std::function<std::string()>& work) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) std::abort();
+  const pid_t child = ::fork();
+  if (child < 0) std::abort();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    const std::string report = work();
+    if (::write(pipeFds[1], report.data(), report.size()) < 0) ::_exit(2);
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  std::string report;
+  char buffer[512];
+  ssize_t got;
+  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+    report.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(pipeFds[0]);
+  int status;
+  ::waitpid(child, &status, 0);
+  return report;
 }
 
 // Another process that opens a file with the given flags and keeps it open
