@@ -126,16 +126,23 @@ void Launch(const std::string& fullPath, const std::string& folder) {
   if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
+namespace {
+
+// The absolute name of a path; false for an empty or impossible one.
+bool FullPathOf(const std::string& path, std::wstring& full) {
+  const std::wstring name = Widen(path);
+  return !name.empty() && GrowingQuery(
+                              [&name](wchar_t* buffer, DWORD size) {
+                                return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
+                              },
+                              full);
+}
+
+}  // namespace
+
 std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPath) {
   std::wstring full;
-  const std::wstring name = Widen(path);
-  if (name.empty() || !GrowingQuery(
-                          [&name](wchar_t* buffer, DWORD size) {
-                            return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
-                          },
-                          full)) {
-    return kNoFile;
-  }
+  if (!FullPathOf(path, full)) return kNoFile;
   // Share mode 0: nobody else opens the file while it is held, and a file
   // someone else holds does not open.
   const HANDLE file =
@@ -247,14 +254,7 @@ std::wstring TemporaryPathFor(const std::wstring& full) {
 
 std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
   std::wstring full;
-  const std::wstring wide = Widen(name);
-  if (wide.empty() || !GrowingQuery(
-                          [&wide](wchar_t* buffer, DWORD size) {
-                            return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
-                          },
-                          full)) {
-    return kNoFile;
-  }
+  if (!FullPathOf(name, full)) return kNoFile;
   // The name must be free: an old file that could not be deleted stays.
   if (::GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES ||
       (::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND)) {
