@@ -24,14 +24,9 @@
 #include "platform/file.h"
 #include "platform/system.h"
 
-namespace {
+namespace posix {
 
-// Never wait on whatever sits behind a name: a FIFO would block the open
-// until a writer comes. Descriptors never leak into launched programs, where
-// they would keep the lock alive.
-constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-
-int CauseOf(int error) {
+int FileErrorCause(int error) {
   switch (error) {
     case ENOENT:
     case EBADF:
@@ -71,10 +66,19 @@ int CauseOf(int error) {
   }
 }
 
+}  // namespace posix
+
+namespace {
+
+// Never wait on whatever sits behind a name: a FIFO would block the open
+// until a writer comes. Descriptors never leak into launched programs, where
+// they would keep the lock alive.
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
 bool IsOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 [[noreturn]] void ThrowErrno(int error, const std::string& fileName = {}) {
-  throw CFileException(CauseOf(error), error, fileName);
+  throw CFileException(posix::FileErrorCause(error), error, fileName);
 }
 
 // The text with every byte that is not part of well-formed UTF-8 shown as

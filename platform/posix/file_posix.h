@@ -1,7 +1,11 @@
-// Choices of the POSIX file backend that its tests make.
+// Choices of the POSIX file backend that its tests make, and the causes it
+// gives system errors.
 #pragma once
 
 namespace posix {
+
+// The file exception cause (CFileException::Cause) for a system error number.
+int FileErrorCause(int error);
 
 // New files are written under a temporary name and renamed at the end, as on
 // a file system without unnamed files, instead of being linked in from an

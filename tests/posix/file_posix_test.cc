@@ -1,5 +1,7 @@
 // CFile and DeleteFile over real files: exclusive opening between processes
 // and within one, what may be opened, and the errors each operation raises.
+#include "platform/posix/file_posix.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,7 +11,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -371,6 +375,40 @@ TEST(FilePosixOpen, PathInAFolderNamedInAnotherEncodingIsStillShown) {
   CFile file;
   ASSERT_TRUE(file.Open(folder + "/NWD4_322.001", kRead));
   EXPECT_EQ(file.GetFilePath(), parent.path() + "/\uFFFDZ\uFFFDb\uFFFDg/NWD4_322.001");
+}
+
+TEST(FilePosixErrors, EverySystemErrorHasTheCauseOfItsKind) {
+  const std::pair<int, int> kCauses[] = {
+      {ENOENT, CFileException::fileNotFound},
+      {EBADF, CFileException::fileNotFound},
+      {ENOTDIR, CFileException::badPath},
+      {ENAMETOOLONG, CFileException::badPath},
+      {ELOOP, CFileException::badPath},
+      {EXDEV, CFileException::badPath},
+      {EMFILE, CFileException::tooManyOpenFiles},
+      {ENFILE, CFileException::tooManyOpenFiles},
+      {EACCES, CFileException::accessDenied},
+      {EPERM, CFileException::accessDenied},
+      {EROFS, CFileException::accessDenied},
+      {EEXIST, CFileException::accessDenied},
+      {EISDIR, CFileException::accessDenied},
+      {EBUSY, CFileException::accessDenied},
+      {ETXTBSY, CFileException::accessDenied},
+      {ESPIPE, CFileException::badSeek},
+      {EIO, CFileException::hardIO},
+      {ENXIO, CFileException::hardIO},
+      {ENODEV, CFileException::hardIO},
+      {EAGAIN, CFileException::sharingViolation},
+      {ENOLCK, CFileException::lockViolation},
+      {ENOSPC, CFileException::diskFull},
+      {EDQUOT, CFileException::diskFull},
+      {EFBIG, CFileException::diskFull},
+      {EINVAL, CFileException::genericException},
+      {0, CFileException::genericException},
+  };
+  for (const auto& [error, cause] : kCauses) {
+    EXPECT_EQ(posix::FileErrorCause(error), cause) << std::strerror(error);
+  }
 }
 
 }  // namespace
