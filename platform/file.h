@@ -116,6 +116,7 @@ class CNewFile : public CFile {
   void Discard();
 
  private:
-  std::string m_strName;      // the name to take, as given
-  std::string m_strTempName;  // where the file lies until then, if it must have a name
+  // Where the file lies until it takes its name (m_strFileName), where the
+  // backend must give it one meanwhile.
+  std::string m_strTempName;
 };

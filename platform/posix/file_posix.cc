@@ -471,7 +471,6 @@ BOOL CNewFile::Create(const std::string& fileName) {
     return FALSE;
   }
   m_hFile = fd;
-  m_strName = fileName;
   m_strFileName = fileName;
   return TRUE;
 }
@@ -479,15 +478,16 @@ BOOL CNewFile::Create(const std::string& fileName) {
 BOOL CNewFile::Commit() {
   if (m_hFile == kNoHandle) return FALSE;
   const int fd = static_cast<int>(m_hFile);
+  const std::string name = m_strFileName;
   int error = 0;
   bool named;
   if (m_strTempName.empty()) {
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    named = ::linkat(AT_FDCWD, self, AT_FDCWD, m_strName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    named = ::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     if (!named) error = errno;
   } else {
-    named = RenameNoReplace(m_strTempName.c_str(), m_strName.c_str(), error);
+    named = RenameNoReplace(m_strTempName.c_str(), name.c_str(), error);
   }
   const std::string shownName = GetFilePath();
   if (!named) {
@@ -503,7 +503,7 @@ BOOL CNewFile::Commit() {
   // A close that fails may have lost written data: the name must not keep it.
   if (::close(fd) != 0 && errno != EINTR) {
     error = errno;
-    ::unlink(m_strName.c_str());
+    ::unlink(name.c_str());
     ThrowErrno(error, shownName);
   }
   return TRUE;

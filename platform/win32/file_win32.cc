@@ -106,7 +106,6 @@ BOOL CNewFile::Create(const std::string& fileName) {
   const std::intptr_t file = win32::NewFileCreate(fileName, fullPath);
   if (file == win32::kNoFile) return FALSE;
   m_hFile = file;
-  m_strName = fullPath;
   m_strFileName = fullPath;
   return TRUE;
 }
@@ -114,12 +113,12 @@ BOOL CNewFile::Create(const std::string& fileName) {
 BOOL CNewFile::Commit() {
   if (m_hFile == kNoHandle) return FALSE;
   const std::intptr_t file = m_hFile;
-  const std::string shownName = m_strFileName;
+  const std::string fullPath = m_strFileName;
   m_hFile = kNoHandle;
   m_strFileName.clear();
-  const unsigned long error = win32::NewFileCommit(file, m_strName);
+  const unsigned long error = win32::NewFileCommit(file, fullPath);
   if (win32::IsNameTaken(error)) return FALSE;
-  ThrowOsError(error, shownName);
+  ThrowOsError(error, fullPath);
   return TRUE;
 }
 

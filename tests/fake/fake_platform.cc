@@ -283,7 +283,6 @@ BOOL CNewFile::Create(const std::string& fileName) {
     return FALSE;
   }
   p.unnamed[name] = fake::File();
-  m_strName = name;
   m_hFile = p.nextHandle++;
   m_strFileName = p.FullPath(name);
   p.handles[m_hFile] = {name, 0, true, true};
@@ -293,7 +292,7 @@ BOOL CNewFile::Create(const std::string& fileName) {
 
 BOOL CNewFile::Commit() {
   Platform& p = Platform::Current();
-  const std::string name = m_strName;
+  const std::string name = p.handles.at(m_hFile).name;
   fake::File file = std::move(p.unnamed.at(name));
   p.unnamed.erase(name);
   p.handles.erase(m_hFile);
@@ -312,11 +311,12 @@ BOOL CNewFile::Commit() {
 void CNewFile::Discard() {
   if (m_hFile == kNoHandle) return;
   Platform& p = Platform::Current();
+  const std::string name = p.handles.at(m_hFile).name;
   p.handles.erase(m_hFile);
-  p.unnamed.erase(m_strName);
+  p.unnamed.erase(name);
   m_hFile = kNoHandle;
   m_strFileName.clear();
-  p.log.push_back("discard " + m_strName);
+  p.log.push_back("discard " + name);
 }
 
 // --- system services ---
