@@ -594,23 +594,31 @@ PY
   [ "$(md5sum <"$dir/NWD4_322.1000")" = "$kept" ] || fail "short name of a part: part 1000 is kept"
 }
 
-# A run killed during the join (as by the task manager or a power cut of the
-# process) leaves neither the output nor its temporary: the system deletes
-# the temporary with its last handle.
-test_killed_join() {
-  local dir=$CASES/killed big=$WORK/big.bin
+# Starts the program on the set in $1, presses Enter and waits until the
+# join's temporary shows beside the parts; SEEN is its name, or empty.
+join_until_temporary() {
+  start_program "$1"
+  press "$(x_window "$DIALOG_X")" Return
+  SEEN=
+  for _ in $(seq 5000); do
+    SEEN=$(ls "$1" | grep -v -x -e 'NWD4_322\..*' | head -1)
+    [ -n "$SEEN" ] && break
+    sleep 0.001
+  done
+}
+
+# The join's output under its temporary name, while it is written: a run
+# killed then (as by the task manager or a power cut of the process) leaves
+# neither output nor temporary, as the system deletes the temporary with its
+# last handle; a file put under the output's name meanwhile is kept.
+test_join_interrupted() {
+  local dir=$CASES/interrupted big=$WORK/big.bin
   rm -rf "$dir" && mkdir -p "$dir" && cp "$EXE" "$dir/NWD4_322.exe"
   head -c 300000000 /dev/zero >"$big"
   "$SPLIT" --parts 4 --output-name SETUP.EXE "$big" "$dir" >/dev/null
   rm -f "$big"
-  start_program "$dir"
-  press "$(x_window "$DIALOG_X")" Return
-  local seen=
-  for _ in $(seq 5000); do
-    seen=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*' | head -1)
-    [ -n "$seen" ] && break
-    sleep 0.001
-  done
+
+  join_until_temporary "$dir"
   pkill -KILL -x NWD4_322.exe
   program_ends
   # The server closes a killed process's handles a moment later.
@@ -620,10 +628,21 @@ test_killed_join() {
     [ -z "$left" ] && break
     sleep 0.1
   done
-  if [[ "$seen" == SETUP.EXE.*.incomplete ]] && [ -z "$left" ]; then
-    pass "killed during the join: $seen was written, nothing is left"
+  if [[ "$SEEN" == SETUP.EXE.*.incomplete ]] && [ -z "$left" ]; then
+    pass "killed during the join: $SEEN was written, nothing is left"
   else
-    fail "killed during the join: nothing is left" "seen: $seen" "left: $left"
+    fail "killed during the join: nothing is left" "seen: $SEEN" "left: $left"
+  fi
+
+  join_until_temporary "$dir"
+  echo planted >"$dir/SETUP.EXE"
+  expect_message "file planted during the join" "SETUP.EXEをオープンできません。" -
+  left=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*')
+  if [[ "$SEEN" == SETUP.EXE.*.incomplete ]] && [ "$left" = SETUP.EXE ] &&
+    [ "$(cat "$dir/SETUP.EXE")" = planted ]; then
+    pass "file planted during the join: it is kept, the temporary is gone"
+  else
+    fail "file planted during the join: it is kept, the temporary is gone" "seen: $SEEN" "left: $left"
   fi
   rm -rf "$dir"
 }
@@ -642,7 +661,7 @@ test_missing_part
 test_damaged_part
 test_held_part
 test_short_name_of_a_part
-test_killed_join
+test_join_interrupted
 test_first_part_missing
 test_drive d cdrom
 test_drive n network
