@@ -162,7 +162,7 @@ trap cleanup EXIT
 
 # The server picks a free display number itself and writes it to descriptor
 # 3: nothing races with other servers starting at the same moment.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$demo/display" 2>"$demo/xvfb.log" &
+Xvfb -noreset -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$demo/display" 2>"$demo/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do
   grep -q '^[0-9]' "$demo/display" && break

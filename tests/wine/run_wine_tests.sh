@@ -24,7 +24,7 @@ fi
 
 # No display: run again on a private headless X server.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"
+  exec xvfb-run -a -s "-noreset -screen 0 1024x768x24 -nolisten tcp" bash "$0" "$@"
 fi
 
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
