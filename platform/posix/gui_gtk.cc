@@ -1,6 +1,7 @@
 // The framework's windows on GTK 3: the modal dialog built from its template
 // in dialog units, message boxes, and the program icon. Without a display the
-// dialog cannot be shown and messages go to the standard error stream.
+// dialog cannot be shown and messages go to the standard error stream, as
+// does the reason why.
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "platform/backend.h"
 #include "platform/dialog.h"
+#include "platform/posix/display_posix.h"
 #include "platform/posix/gui_gtk_icon.h"
 #include "platform/resources.h"
 #include "platform/system.h"
@@ -393,7 +395,12 @@ int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICO
 namespace platform {
 
 INT_PTR RunModalDialog(CDialog& dialog) {
-  if (!HaveDisplay()) return -1;
+  if (!HaveDisplay()) {
+    // Without a display the run ends here, and a user at a terminal is told
+    // why, as messages without a display are.
+    WriteToStandardError(g_get_prgname(), posix::DescribeUnopenedDisplay());
+    return -1;
+  }
   const DialogTemplate* tpl = FindDialogTemplate(dialog.GetTemplateId());
   if (!tpl) return -1;
 
