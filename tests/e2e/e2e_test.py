@@ -252,6 +252,16 @@ def screenshot(window, name):
     return path
 
 
+def mean_colour(picture, extents):
+    """The average colour of a rectangle of a picture: red, green, blue."""
+    x, y, width, height = extents
+    values = subprocess.run(
+        ["convert", picture, "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-resize", "1x1!",
+         "-format", "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]", "info:"],
+        check=True, timeout=20, capture_output=True, text=True).stdout
+    return tuple(int(v) for v in values.split())
+
+
 # --- what every message looks like ---
 
 def check_message(run, text, owner, icon="Warning"):
@@ -309,7 +319,14 @@ def test_execute_joins_and_launches():
         xdotool("windowfocus", "--sync", window)
         wait_for(lambda: execute.getState().contains(pyatspi.STATE_FOCUSED), 5.0,
                  "the focus on Execute")
-        screenshot(window, "linux-dialog.png")
+        shot = screenshot(window, "linux-dialog.png")
+        execute_colour, cancel_colour = (
+            mean_colour(shot, b.queryComponent().getExtents(pyatspi.WINDOW_COORDS))
+            for b in descendants(dialog, pyatspi.ROLE_PUSH_BUTTON))
+        # The theme marks the default in colour; a plain button is grey.
+        colourfulness = [max(c) - min(c) for c in (execute_colour, cancel_colour)]
+        check(colourfulness[0] > colourfulness[1] + 40,
+              f"Execute drawn as the default, unlike Cancel ({execute_colour} {cancel_colour})")
 
         press(window, "Return")
         run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
