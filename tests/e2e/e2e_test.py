@@ -598,21 +598,26 @@ def test_output_is_launched_where_the_folder_was_moved():
 
 
 def test_opener_that_fails_gets_a_message_naming_the_file():
-    # xdg-open exits 3 when nothing on the desktop opens the file.
-    folder = fresh_folder("opener-fails")
-    source = make_part_set(folder, "インストーラ.EXE")
-    output = os.path.join(folder, "インストーラ.EXE")
-    run = Run(folder, "opener-fails", opener="fails")
-    try:
-        press(run.window_titled(CAPTION), "Return")
-        message = check_message(run, output + NOT_OPENED, owner=None)
-        screenshot(message, "linux-not-opened.png")
-        dismiss(run, message)
-        run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
-        check(open(output, "rb").read() == source, "the output is kept whole")
-        check_equal(run.launches(True), [output], "launches")
-    finally:
-        run.kill()
+    # xdg-open exits 3 when nothing on the desktop opens the file; without
+    # xdg-utils there is no opener at all.
+    for name, opener, env_changes in (("opener-fails", "fails", None),
+                                      ("no-opener", "succeeds", {"PATH": "/nonexistent"})):
+        folder = fresh_folder(name)
+        source = make_part_set(folder, "インストーラ.EXE")
+        output = os.path.join(folder, "インストーラ.EXE")
+        run = Run(folder, name, opener=opener, env_changes=env_changes)
+        try:
+            press(run.window_titled(CAPTION), "Return")
+            message = check_message(run, output + NOT_OPENED, owner=None)
+            if opener == "fails":
+                screenshot(message, "linux-not-opened.png")
+            dismiss(run, message)
+            run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
+            check(open(output, "rb").read() == source, name + ": the output is kept whole")
+            check_equal(run.launches(opener == "fails"), [output] if opener == "fails" else [],
+                        name + ": launches")
+        finally:
+            run.kill()
 
 
 def test_opener_that_stays_does_not_hold_the_program():
