@@ -32,7 +32,7 @@ for i in $(seq "$runs"); do
   printf '#!/bin/sh\nexec strace -f --seccomp-bpf -ttt -o %s -e trace=%s %s\n' "$trace" \
     openat,linkat,renameat2,wait4,exit_group "$program" >"$data/traced"
   chmod +x "$data/traced"
-  PATH=$data/opener:$PATH xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  PATH=$data/opener:$PATH xvfb-run -a -s "-noreset -screen 0 1280x1024x24 -nolisten tcp" \
     dbus-run-session -- "$build/bench/window_bench" join "$data/traced" "$data/set" \
     "$data/payloads" 1 >/dev/null 2>&1
   traces+=("$trace")

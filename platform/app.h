@@ -46,6 +46,11 @@ CWinApp* AfxGetApp();
 // the owner is the main window's last active pop-up, or none.
 int AfxMessageBox(const std::string& text, UINT type = MB_OK);
 
+// TRUE when the run ends on a failure: a message it showed, or a dialog it
+// could not show, that no later command of the user went on from. The
+// Linux program ends with a status that says so.
+BOOL AfxRunFailed();
+
 // The framework's run: prepares the process, names the application, calls
 // InitInstance and ExitInstance. A file or memory error that escapes the
 // start-up hook is reported and ends the run.

@@ -12,6 +12,9 @@
 namespace {
 
 CWinApp* g_app = nullptr;
+// A failure was reported, or the dialog could not be shown, and no later
+// command of the user went on from there: the run ends on it.
+bool g_runFailed = false;
 
 constexpr const char* kUntitledFile = "無題のﾌｧｲﾙ";
 constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
@@ -91,6 +94,8 @@ void CWinApp::WinHelp(DWORD data, UINT) {
 CWinApp* AfxGetApp() { return g_app; }
 
 int AfxMessageBox(const std::string& text, UINT type) {
+  // Every message of the program reports a failure.
+  g_runFailed = true;
   if ((type & MB_ICONMASK) == 0) type |= MB_ICONEXCLAMATION;
   CWinApp* app = AfxGetApp();
   CWnd* owner = nullptr;
@@ -101,7 +106,10 @@ int AfxMessageBox(const std::string& text, UINT type) {
   return platform::ShowMessageBox(owner, text, caption, type);
 }
 
+BOOL AfxRunFailed() { return g_runFailed ? TRUE : FALSE; }
+
 int AfxWinMain() {
+  g_runFailed = false;
   platform::InitProcess();
   CWinApp* app = AfxGetApp();
   if (!app) return 1;
@@ -135,7 +143,9 @@ INT_PTR CDialog::DoModal() {
       if (app && app->m_pMainWnd == dialog) app->m_pMainWnd = nullptr;
     }
   } unregister{this};
-  return platform::RunModalDialog(*this);
+  const INT_PTR result = platform::RunModalDialog(*this);
+  if (result == -1) g_runFailed = true;
+  return result;
 }
 
 BOOL CDialog::OnInitDialog() { return TRUE; }
@@ -164,6 +174,8 @@ BOOL CDialog::UpdateData(BOOL) {
 }
 
 void CDialog::OnCommand(UINT id) {
+  // A failure that left the dialog open was seen, and the user goes on.
+  g_runFailed = false;
   try {
     if (id == static_cast<UINT>(IDOK)) {
       OnOK();

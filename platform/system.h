@@ -41,7 +41,8 @@ std::string GetProgramPath();
 std::string GetProgramFileName();
 
 // Starts the file at the given full path in a normal window, without waiting.
-// Whether it started is not reported: nothing could follow from it.
+// Whether it started is not reported: nothing could follow from it. Where
+// the system says nothing when a file cannot be started, the backend says it.
 void LaunchFile(const std::string& fullPath);
 
 // Decodes Shift-JIS (code page 932) bytes to UTF-8, whatever the system's

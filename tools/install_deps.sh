@@ -18,8 +18,9 @@ packages=(
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64
   # the program opens what it joined with the desktop's opener
   xdg-utils
-  # the Debian package: its dependencies found by dpkg-shlibdeps
-  dpkg-dev file
+  # the Debian package: its dependencies found by dpkg-shlibdeps, checked
+  # by lintian; the manual pages rendered by man
+  dpkg-dev file lintian man-db
 )
 
 missing=()

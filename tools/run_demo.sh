@@ -75,6 +75,7 @@ export NWD_DEMO_REAL_OPENER
 opened=$NWD_DEMO_OPENED
 cat >"$demo/bin/xdg-open" <<'EOF'
 #!/bin/sh
+date +%s%3N >"$NWD_DEMO_OPENED.ms"
 printf 'asked to open: %s\n' "$*" >>"$NWD_DEMO_OPENED"
 if [ -z "$NWD_DEMO_REAL_OPENER" ]; then
   echo 'no xdg-open on this machine: nothing started' >>"$NWD_DEMO_OPENED"
@@ -90,11 +91,16 @@ chmod +x "$demo/bin/xdg-open"
 export PATH=$demo/bin:$PATH
 
 # The opener runs detached from the program: give it a moment to finish.
+# When it fails, the program says so in a message naming the file.
 wait_for_opener() {
   for _ in $(seq 100); do
     grep -q -e '^handed to ' -e '^no xdg-open' "$opened" 2>/dev/null && return
     sleep 0.1
   done
+}
+
+opener_failed() {
+  grep -q -e '^handed to .*: status [1-9]' -e '^no xdg-open' "$opened"
 }
 
 check_output() {
@@ -119,6 +125,9 @@ summary() {
   sed 's/^/   opener:      /' "$opened"
   if [ -n "$unattended" ]; then
     echo "   screenshots: $demo/dialog.png (the dialog)"
+    if [ -f "$demo/not-opened.png" ]; then
+      echo "                $demo/not-opened.png (the program says that the opener failed)"
+    fi
     echo "                $demo/refusal.png (the set without part 2, refused)"
   fi
   if [ -s "$demo/program.stderr" ]; then echo "   standard error: $demo/program.stderr"; fi
@@ -139,10 +148,14 @@ if [ -z "$unattended" ]; then
 fi
 if [ -z "$unattended" ]; then
   echo "The dialog opens for the set in $demo/set: press 実行 (Execute) to join the parts."
-  (cd "$demo/set" && exec "$program") 2> >(tee "$demo/program.stderr" >&2) ||
-    fail "the program ended with status $?"
-  [ -f "$demo/set/$output_name" ] || fail "no output: the dialog was cancelled or closed"
+  status=0
+  (cd "$demo/set" && exec "$program") 2> >(tee "$demo/program.stderr" >&2) || status=$?
+  [ -f "$demo/set/$output_name" ] ||
+    fail "no output: the dialog was cancelled or closed (status $status)"
   check_output
+  # The program ends with 1 after it said that the opener failed.
+  [ "$status" = 0 ] || { [ "$status" = 1 ] && opener_failed; } ||
+    fail "the program ended with status $status"
   summary ""
   exit 0
 fi
@@ -162,7 +175,7 @@ trap cleanup EXIT
 
 # The server picks a free display number itself and writes it to descriptor
 # 3: nothing races with other servers starting at the same moment.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$demo/display" 2>"$demo/xvfb.log" &
+Xvfb -noreset -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$demo/display" 2>"$demo/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do
   grep -q '^[0-9]' "$demo/display" && break
@@ -210,16 +223,17 @@ wait_window() {
   done
 }
 
-# Waits for the program's end; a message appearing meanwhile is a failure.
+# Waits for the program's end with the status; a message appearing meanwhile
+# is a failure.
 wait_exit() {
-  local after=$1 deadline=$((SECONDS + EXIT_TIMEOUT)) status=0
+  local after=$1 expected=$2 deadline=$((SECONDS + EXIT_TIMEOUT)) status=0
   while kill -0 "$program_pid" 2>/dev/null; do
     no_message "after $after"
     [ $SECONDS -lt $deadline ] || fail "the program did not end within $EXIT_TIMEOUT s after $after"
     sleep 0.05
   done
   wait "$program_pid" || status=$?
-  [ "$status" = 0 ] ||
+  [ "$status" = "$expected" ] ||
     fail "the program ended with status $status after $after: $(tail -3 "$demo/program.stderr")"
 }
 
@@ -244,6 +258,19 @@ screenshot() {
   done
 }
 
+# True once the program shows a message, with window set to it; false once
+# the program has ended without one.
+wait_message_or_exit() {
+  local deadline=$((SECONDS + EXIT_TIMEOUT))
+  while kill -0 "$program_pid" 2>/dev/null; do
+    window=$(program_windows | awk -v t="$MESSAGE_TITLE" 'substr($0, index($0, " ") + 1) == t { print $1 }')
+    [ -n "$window" ] && return 0
+    [ $SECONDS -lt $deadline ] || fail "the program did not end within $EXIT_TIMEOUT s after 実行"
+    sleep 0.05
+  done
+  return 1
+}
+
 press() {
   xdotool windowfocus --sync "$1"
   xdotool key "$2"
@@ -256,11 +283,20 @@ echo "== unattended run on display $DISPLAY: 実行 is pressed as soon as the di
 start_program "$demo/set"
 wait_window "$DIALOG_TITLE" "the dialog"
 screenshot "$demo/dialog.png"
-press "$window" Return
+xdotool windowfocus --sync "$window"
+# Before the key: the join may be over before xdotool has returned.
 pressed=$(now_ms)
-wait_exit "実行"
-join_ms=$(($(now_ms) - pressed))
+xdotool key Return
+if wait_message_or_exit; then
+  # The opener said it could not open the file: the program names it.
+  screenshot "$demo/not-opened.png"
+  press "$window" Return
+  wait_exit "the message about the opener was dismissed" 1
+else
+  wait_exit "実行" 0
+fi
 check_output
+join_ms=$(($(cat "$opened.ms") - pressed))
 
 echo "== the same set without part 2: 実行 is refused"
 start_program "$demo/refusal"
@@ -269,8 +305,8 @@ press "$window" Return
 wait_window "$MESSAGE_TITLE" "the message about the missing part"
 screenshot "$demo/refusal.png"
 press "$window" Return
-wait_exit "the message was dismissed"
+wait_exit "the message was dismissed" 1
 [ ! -e "$demo/refusal/$output_name" ] || fail "the incomplete set left $output_name behind"
 [ "$(grep -c '^asked to open' "$opened")" = 1 ] || fail "the refused run asked to open a file"
 
-summary "$(seconds "$join_ms") s from 実行 to the program's end"
+summary "$(seconds "$join_ms") s from 実行 to the opener's call"

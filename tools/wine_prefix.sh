@@ -36,10 +36,15 @@ if [ -z "$gothic_file" ]; then
   exit 1
 fi
 
+started=$SECONDS
+say() { echo "wine_prefix.sh: $*"; }
+
 if [ ! -f "$WINEPREFIX/.nwd-ready" ]; then
+  say "creating the Wine prefix $WINEPREFIX (once; about 30 s and 700 MB)"
   timeout 120 wineboot -i >/dev/null 2>&1
   timeout 60 wineserver -w
 fi
+say "setting the Japanese fonts and the window frames"
 # This Wine does not load the fonts of its own data folder, and without
 # Marlett the captions' close button shows an "r".
 for wine_fonts in /usr/share/wine/fonts /usr/lib/wine/fonts; do
@@ -77,3 +82,4 @@ settings=$WINEPREFIX/nwd-settings.reg
 timeout 60 wine reg import "Z:${settings//\//\\}" >/dev/null 2>&1
 timeout 60 wineserver -w
 touch "$WINEPREFIX/.nwd-ready"
+say "ready in $((SECONDS - started)) s: WINEPREFIX=$WINEPREFIX wine NWD4_322.exe"

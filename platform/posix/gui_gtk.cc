@@ -1,6 +1,7 @@
 // The framework's windows on GTK 3: the modal dialog built from its template
 // in dialog units, message boxes, and the program icon. Without a display the
-// dialog cannot be shown and messages go to the standard error stream.
+// dialog cannot be shown and messages go to the standard error stream, as
+// does the reason why.
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "platform/backend.h"
 #include "platform/dialog.h"
+#include "platform/posix/display_posix.h"
 #include "platform/posix/gui_gtk_icon.h"
 #include "platform/resources.h"
 #include "platform/system.h"
@@ -240,7 +242,14 @@ GtkWidget* CreateControl(const DialogControl& control, ModalState* state) {
     GtkWidget* button = gtk_button_new_with_label(control.text);
     g_object_set_data(G_OBJECT(button), kControlIdKey, GUINT_TO_POINTER(control.id));
     g_signal_connect(button, "clicked", G_CALLBACK(OnButtonClicked), state);
-    if (control.style & BS_DEFPUSHBUTTON) gtk_widget_set_can_default(button, TRUE);
+    if (control.style & BS_DEFPUSHBUTTON) {
+      gtk_widget_set_can_default(button, TRUE);
+      // GTK marks the default button with the "default" class, which the
+      // default theme does not draw; its mark for the action that Enter
+      // takes is this one.
+      gtk_style_context_add_class(gtk_widget_get_style_context(button),
+                                  GTK_STYLE_CLASS_SUGGESTED_ACTION);
+    }
     return button;
   }
   GtkWidget* label = gtk_label_new(control.text);
@@ -393,7 +402,12 @@ int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICO
 namespace platform {
 
 INT_PTR RunModalDialog(CDialog& dialog) {
-  if (!HaveDisplay()) return -1;
+  if (!HaveDisplay()) {
+    // Without a display the run ends here, and a user at a terminal is told
+    // why, as messages without a display are.
+    WriteToStandardError(g_get_prgname(), posix::DescribeUnopenedDisplay());
+    return -1;
+  }
   const DialogTemplate* tpl = FindDialogTemplate(dialog.GetTemplateId());
   if (!tpl) return -1;
 
@@ -513,7 +527,15 @@ int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& capt
     return IDOK;
   }
   GtkWindow* parent = owner && owner->m_hWnd ? GTK_WINDOW(owner->m_hWnd) : nullptr;
-  GtkWidget* box = gtk_dialog_new();
+  // A message dialog of the system's own kind, so that the theme gives it
+  // the margins and the button of the desktop's other alerts; its own text
+  // and icon give way to the box's.
+  GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+                                          GTK_BUTTONS_NONE, nullptr);
+  GtkWidget* messageArea = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box));
+  gtk_container_foreach(
+      GTK_CONTAINER(messageArea), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); },
+      nullptr);
   gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
   gtk_window_set_modal(GTK_WINDOW(box), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(box), FALSE);
@@ -524,7 +546,6 @@ int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& capt
   atk_object_set_role(gtk_widget_get_accessible(box), ATK_ROLE_ALERT);
 
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-  gtk_container_set_border_width(GTK_CONTAINER(row), 12);
   // The default theme draws no icon in a message dialog: the box shows its
   // own, as the type names it.
   if (const char* iconName = MessageIconName(type)) {
@@ -533,7 +554,7 @@ int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& capt
     gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
   }
   gtk_box_pack_start(GTK_BOX(row), MessageText(text), TRUE, TRUE, 0);
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(box))), row, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(messageArea), row, TRUE, TRUE, 0);
   gtk_widget_show_all(row);
 
   // The button's label is the same on every system, whatever the locale.

@@ -1,6 +1,7 @@
 // System services over POSIX: the current folder, the program's own path,
-// launching a file with the desktop's opener, memory, process set-up.
+// handing a file to the desktop's opener, memory, process set-up.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,10 +9,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/posix/launch_posix.h"
 #include "platform/system.h"
 
 namespace {
@@ -87,9 +90,26 @@ std::string GetProgramFileName() {
   return path.substr(path.find_last_of('/') + 1);
 }
 
-void LaunchFile(const std::string& fullPath) {
+namespace posix {
+
+namespace {
+
+// How the process between us and the opener tells what became of it.
+constexpr int kOpenerRunning = 0;
+constexpr int kOpenerSucceeded = 1;
+constexpr int kOpenerFailed = 2;
+
+long MillisecondsSince(const timespec& start) {
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+}  // namespace
+
+OpenerResult StartOpener(const std::string& fullPath, int boundMilliseconds) {
   const std::string launcher = FindOnSearchPath(kLauncherName);
-  if (launcher.empty()) return;
+  if (launcher.empty()) return OpenerResult::Missing;
 
   // Everything the children need is made before the fork: between fork and
   // exec only async-signal-safe calls are allowed.
@@ -101,7 +121,7 @@ void LaunchFile(const std::string& fullPath) {
   defaultAction.sa_handler = SIG_DFL;
 
   const pid_t child = ::fork();
-  if (child < 0) return;
+  if (child < 0) return OpenerResult::Failed;
   if (child == 0) {
     // Its own session, so the launched program outlives us and takes no
     // signals from our terminal, and quiet standard streams.
@@ -113,23 +133,54 @@ void LaunchFile(const std::string& fullPath) {
       ::dup2(null, STDERR_FILENO);
       if (null > STDERR_FILENO) ::close(null);
     }
-    // The launcher runs as a grandchild, which its init adopts and reaps:
-    // the opener may run its handler in the foreground, and we wait for
-    // none of it.
-    const pid_t grandchild = ::fork();
-    if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
     // Nothing of ours goes with it: no descriptor that a library opened
-    // without close-on-exec, no ignored or blocked signal.
+    // without close-on-exec, no ignored or blocked signal. An ignored
+    // SIGCHLD would also take the opener's status away from this process.
     ::close_range(STDERR_FILENO + 1, ~0U, 0);
     ::sigaction(SIGPIPE, &defaultAction, nullptr);
+    ::sigaction(SIGCHLD, &defaultAction, nullptr);
     ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
-    ::execv(launcher.c_str(), argv);
-    ::_exit(127);
+    // The opener runs as a grandchild, never a child of ours: this process
+    // waits for it a bounded while only, and once it ends, init adopts and
+    // reaps whatever still runs. The opener may run its handler in the
+    // foreground for as long as the installer takes.
+    timespec start;
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    const pid_t grandchild = ::fork();
+    if (grandchild < 0) ::_exit(kOpenerFailed);
+    if (grandchild == 0) {
+      ::execv(launcher.c_str(), argv);
+      ::_exit(127);
+    }
+    for (;;) {
+      int status;
+      const pid_t ended = ::waitpid(grandchild, &status, WNOHANG);
+      if (ended == grandchild) {
+        ::_exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kOpenerSucceeded : kOpenerFailed);
+      }
+      if ((ended < 0 && errno != EINTR) || MillisecondsSince(start) >= boundMilliseconds) {
+        ::_exit(kOpenerRunning);
+      }
+      ::poll(nullptr, 0, 10);
+    }
   }
+  // Bounded by the child's own wait.
   int status;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  pid_t ended;
+  while ((ended = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (ended != child || !WIFEXITED(status)) return OpenerResult::Running;
+  switch (WEXITSTATUS(status)) {
+    case kOpenerSucceeded:
+      return OpenerResult::Succeeded;
+    case kOpenerFailed:
+      return OpenerResult::Failed;
+    default:
+      return OpenerResult::Running;
   }
 }
+
+}  // namespace posix
 
 CGlobalBuffer::CGlobalBuffer(std::size_t size)
     : m_pData(static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1))),

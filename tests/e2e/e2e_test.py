@@ -34,6 +34,7 @@ FIRST_PART_DAMAGED = ("NWD4_322.001 を正しく読み込む事ができませ�
 NOT_ON_FIXED_DISK = "ハードディスク上で実行してください。"
 HELP_FAILED = "ﾍﾙﾌﾟの起動に失敗しました。"
 READ_ERROR = "無題のﾌｧｲﾙ へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"
+NOT_OPENED = "\n上記のファイルを作成しましたが、開くことができませんでした。"
 
 # Generous bounds for a slow machine; nothing waits for them unless
 # something is wrong.
@@ -96,12 +97,19 @@ def make_part_set(folder, output_name, parts=3):
 # --- the program ---
 
 def stub_launcher():
-    """An xdg-open that records what it was asked to open, one line a call."""
+    """An xdg-open that records what it was asked to open, one line a call,
+    then succeeds, fails as xdg-open does without a handler, or stays (its
+    process id noted beside the record)."""
     folder = os.path.join(WORK, "stub-bin")
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, "xdg-open")
     with open(path, "w") as f:
-        f.write('#!/bin/sh\nprintf \'%s\\n\' "$*" >> "$NWD_E2E_LAUNCH_RECORD"\n')
+        f.write('#!/bin/sh\n'
+                'printf \'%s\\n\' "$*" >> "$NWD_E2E_LAUNCH_RECORD"\n'
+                'case $NWD_E2E_OPENER in\n'
+                '  fails) exit 3 ;;\n'
+                '  hangs) echo $$ > "$NWD_E2E_LAUNCH_RECORD.pid"; exec sleep 600 ;;\n'
+                'esac\n')
     os.chmod(path, 0o755)
     return folder
 
@@ -112,7 +120,7 @@ STUB_BIN = stub_launcher()
 class Run:
     """One run of the program in a folder; killed if a test leaves it."""
 
-    def __init__(self, folder, name):
+    def __init__(self, folder, name, opener="succeeds", env_changes=None):
         self.folder = folder
         self.record = os.path.join(WORK, "cases", name + ".launches")
         if os.path.exists(self.record):
@@ -121,6 +129,8 @@ class Run:
         env = dict(os.environ)
         env["PATH"] = STUB_BIN + os.pathsep + env.get("PATH", "")
         env["NWD_E2E_LAUNCH_RECORD"] = self.record
+        env["NWD_E2E_OPENER"] = opener
+        env.update(env_changes or {})
         # Leaks are looked for in a sanitizer build, except in the font
         # caches that the text rendering keeps until the end.
         env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp")
@@ -145,9 +155,9 @@ class Run:
                           f"before its window appeared; stderr: {self.stderr()!r}")
         return None
 
-    def wait_exit(self, watch_titles=()):
-        """Waits for the end; a window with one of the titles appearing
-        meanwhile is a failure."""
+    def wait_exit(self, status, watch_titles=()):
+        """Waits for the end with the exit status; a window with one of the
+        titles appearing meanwhile is a failure."""
         deadline = time.monotonic() + EXIT_TIMEOUT
         while self.process.poll() is None:
             for w in self.windows():
@@ -160,6 +170,7 @@ class Run:
         check(self.process.returncode >= 0,
               f"the program died of signal {-self.process.returncode}")
         check("Sanitizer" not in self.stderr(), "sanitizer report: " + self.stderr())
+        check_equal(self.process.returncode, status, "exit status")
 
     def stderr(self):
         with open(self.stderr_path, "rb") as f:
@@ -241,6 +252,16 @@ def screenshot(window, name):
     return path
 
 
+def mean_colour(picture, extents):
+    """The average colour of a rectangle of a picture: red, green, blue."""
+    x, y, width, height = extents
+    values = subprocess.run(
+        ["convert", picture, "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-resize", "1x1!",
+         "-format", "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]", "info:"],
+        check=True, timeout=20, capture_output=True, text=True).stdout
+    return tuple(int(v) for v in values.split())
+
+
 # --- what every message looks like ---
 
 def check_message(run, text, owner, icon="Warning"):
@@ -298,10 +319,17 @@ def test_execute_joins_and_launches():
         xdotool("windowfocus", "--sync", window)
         wait_for(lambda: execute.getState().contains(pyatspi.STATE_FOCUSED), 5.0,
                  "the focus on Execute")
-        screenshot(window, "linux-dialog.png")
+        shot = screenshot(window, "linux-dialog.png")
+        execute_colour, cancel_colour = (
+            mean_colour(shot, b.queryComponent().getExtents(pyatspi.WINDOW_COORDS))
+            for b in descendants(dialog, pyatspi.ROLE_PUSH_BUTTON))
+        # The theme marks the default in colour; a plain button is grey.
+        colourfulness = [max(c) - min(c) for c in (execute_colour, cancel_colour)]
+        check(colourfulness[0] > colourfulness[1] + 40,
+              f"Execute drawn as the default, unlike Cancel ({execute_colour} {cancel_colour})")
 
         press(window, "Return")
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
         with open(os.path.join(folder, output_name), "rb") as f:
             check(f.read() == source, "the output is the source, byte for byte")
         check_equal(run.launches(True), [os.path.join(folder, output_name)], "launches")
@@ -318,7 +346,7 @@ def cancel_case(name, end_dialog):
         window = run.window_titled(CAPTION)
         accessible_window(run.pid, CAPTION)
         end_dialog(window)
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
         check_no_output(folder, before)
         check_equal(run.launches(False), [], "launches")
     finally:
@@ -363,7 +391,7 @@ def test_missing_part_is_reported_over_the_dialog():
         message = check_message(run, MISSING_PART_2, owner=window)
         screenshot(message, "linux-message.png")
         dismiss(run, message)
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
         check_no_output(folder, before)
         check_equal(run.launches(False), [], "launches")
         check(MISSING_PART_2 not in run.stderr(), "the message went to a window only")
@@ -386,7 +414,7 @@ def test_read_error_is_reported_and_the_dialog_stays_open():
             press(window, "Return")
             dismiss(run, check_message(run, READ_ERROR, owner=window, icon="Error"))
         press(window, "Escape")
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
         check_no_output(folder, before)
         check_equal(run.launches(False), [], "launches")
     finally:
@@ -415,7 +443,7 @@ def test_long_missing_list_fits_the_screen():
         check(x >= 0 and y >= 0 and x + width <= screen[2] and y + height <= screen[3],
               f"the message within the screen ({x} {y} {width} {height})")
         dismiss(run, message)
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
         check_equal(run.launches(False), [], "launches")
     finally:
         run.kill()
@@ -428,7 +456,7 @@ def message_without_dialog_case(name, folder, text):
         message = check_message(run, text, owner=None)
         check(all(X.title(w) != CAPTION for w in run.windows()), "no dialog")
         dismiss(run, message)
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION, CAPTION))
+        run.wait_exit(1, watch_titles=(MESSAGE_CAPTION, CAPTION))
         check_no_output(folder, before)
         check_equal(run.launches(False), [], "launches")
     finally:
@@ -467,7 +495,7 @@ def test_help_failure_leaves_the_dialog_open():
         check(run.process.poll() is None, "the program still runs")
         check(window in run.windows(), "the dialog is still shown")
         press(window, "Escape")
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
         check_no_output(folder, before)
         check_equal(run.launches(False), [], "launches")
     finally:
@@ -494,7 +522,7 @@ def test_part_reached_through_the_output_name_is_kept():
         try:
             press(run.window_titled(CAPTION), "Return")
             dismiss(run, check_message(run, "SETUP.EXEをオープンできません。", owner=None))
-            run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+            run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
             check_no_output(folder, before)
             check(open(os.path.join(folder, "SETUP.EXE"), "rb").read() == kept,
                   arrange.__name__ + ": the part's data is kept")
@@ -561,10 +589,72 @@ def test_output_is_launched_where_the_folder_was_moved():
         with open(os.path.join(folder, "SETUP.EXE"), "wb") as f:
             f.write(b"planted")
         press(window, "Return")
-        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
         check(open(os.path.join(moved, "SETUP.EXE"), "rb").read() == source,
               "the output is written in the moved folder")
         check_equal(run.launches(True), [os.path.join(moved, "SETUP.EXE")], "launches")
+    finally:
+        run.kill()
+
+
+def test_opener_that_fails_gets_a_message_naming_the_file():
+    # xdg-open exits 3 when nothing on the desktop opens the file; without
+    # xdg-utils there is no opener at all.
+    for name, opener, env_changes in (("opener-fails", "fails", None),
+                                      ("no-opener", "succeeds", {"PATH": "/nonexistent"})):
+        folder = fresh_folder(name)
+        source = make_part_set(folder, "インストーラ.EXE")
+        output = os.path.join(folder, "インストーラ.EXE")
+        run = Run(folder, name, opener=opener, env_changes=env_changes)
+        try:
+            press(run.window_titled(CAPTION), "Return")
+            message = check_message(run, output + NOT_OPENED, owner=None)
+            if opener == "fails":
+                screenshot(message, "linux-not-opened.png")
+            dismiss(run, message)
+            run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
+            check(open(output, "rb").read() == source, name + ": the output is kept whole")
+            check_equal(run.launches(opener == "fails"), [output] if opener == "fails" else [],
+                        name + ": launches")
+        finally:
+            run.kill()
+
+
+def test_opener_that_stays_does_not_hold_the_program():
+    # A handler that the opener runs in the foreground keeps it for as long
+    # as the installer runs; the program waits for it a bounded while only.
+    folder = fresh_folder("opener-stays")
+    make_part_set(folder, "SETUP.EXE")
+    run = Run(folder, "opener-stays", opener="hangs")
+    opener = None
+    try:
+        press(run.window_titled(CAPTION), "Return")
+        pressed = time.monotonic()
+        run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
+        print(f"     the program ended {time.monotonic() - pressed:.1f} s after Enter")
+        opener = int(wait_for(lambda: os.path.exists(run.record + ".pid") and
+                              open(run.record + ".pid").read().strip(), 5.0, "the opener"))
+        os.kill(opener, 0)  # still running: the program did not wait for it
+        check_equal(run.launches(True), [os.path.join(folder, "SETUP.EXE")], "launches")
+    finally:
+        run.kill()
+        if opener:
+            os.kill(opener, signal.SIGKILL)
+
+
+def test_display_that_refuses_is_named_on_standard_error():
+    folder = fresh_folder("refused")
+    make_part_set(folder, "SETUP.EXE")
+    before = os.listdir(folder)
+    run = Run(folder, "refused", env_changes={"XAUTHORITY": os.devnull})
+    try:
+        run.wait_exit(1, watch_titles=(CAPTION, MESSAGE_CAPTION))
+        # The X library writes the server's answer first.
+        check_equal(run.stderr().splitlines()[-1],
+                    f'NWD4_322: cannot show the dialog on display "{os.environ["DISPLAY"]}": '
+                    "its X server refused the connection", "last line on standard error")
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
     finally:
         run.kill()
 
@@ -584,6 +674,9 @@ TESTS = [
     test_part_reached_through_the_output_name_is_kept,
     test_run_ended_during_the_join_leaves_nothing_under_the_name,
     test_output_is_launched_where_the_folder_was_moved,
+    test_opener_that_fails_gets_a_message_naming_the_file,
+    test_opener_that_stays_does_not_hold_the_program,
+    test_display_that_refuses_is_named_on_standard_error,
 ]
 
 

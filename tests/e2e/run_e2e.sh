@@ -23,5 +23,5 @@ fi
 
 mkdir -p "$3"
 # A 24-bit screen, so that screenshots keep their colours.
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+exec xvfb-run -a -s "-noreset -screen 0 1280x1024x24 -nolisten tcp" \
   dbus-run-session -- "$python" "$here/e2e_test.py" "$@"

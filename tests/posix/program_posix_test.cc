@@ -1,5 +1,6 @@
 // The built program, run in a folder of parts without a display: its
-// messages come out on standard error and no dialog can be shown.
+// messages come out on standard error, no dialog can be shown, and the exit
+// status tells the failure.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,11 +25,12 @@ struct ProgramRun {
   std::string errors;
 };
 
-// Runs the program in folder without a display, its streams caught in files.
-// fileDeleted: from a copy of its file deleted once opened, as when the file
-// is replaced while the program runs.
-ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams,
-                      bool fileDeleted = false) {
+// Runs the program in folder without a display (or with DISPLAY set to
+// display), its streams caught in files. fileDeleted: from a copy of its
+// file deleted once opened, as when the file is replaced while the program
+// runs.
+ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams, bool fileDeleted = false,
+                      const char* argument = nullptr, const char* display = nullptr) {
   const std::string out = streams / "stdout";
   const std::string err = streams / "stderr";
   const std::string copy = streams / "NWD4_322";
@@ -45,7 +47,8 @@ ProgramRun RunProgram(const TempFolder& folder, const TempFolder& streams,
     ::dup2(errFd, STDERR_FILENO);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
-    char* const argv[] = {const_cast<char*>("NWD4_322"), nullptr};
+    if (display) ::setenv("DISPLAY", display, 1);
+    char* const argv[] = {const_cast<char*>("NWD4_322"), const_cast<char*>(argument), nullptr};
     if (fileDeleted) {
       const int programFd = ::open(copy.c_str(), O_RDONLY | O_CLOEXEC);
       ::unlink(copy.c_str());
@@ -67,7 +70,7 @@ std::string Bytes(const std::vector<unsigned char>& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-TEST(ProgramPosix, StopsQuietlyWhereTheDialogWouldAskAndSaysWhenThePartIsMissing) {
+TEST(ProgramPosix, SaysWhenTheFirstPartIsMissingOrDamaged) {
   TempFolder streams;
   {
     TempFolder folder;
@@ -84,18 +87,56 @@ TEST(ProgramPosix, StopsQuietlyWhereTheDialogWouldAskAndSaysWhenThePartIsMissing
     EXPECT_NE(run.errors.find("NWD4_322.001 を正しく読み込む事ができません。"), std::string::npos)
         << run.errors;
   }
-  {
-    // A sound first part: the dialog cannot be shown, so the run ends there
-    // without a word and without touching the folder.
+}
+
+TEST(ProgramPosix, StatusIsAFailureWheneverOneWasReportedAndTheDisplayIsNamed) {
+  const std::vector<unsigned char> payload = testutil::Payload(100, 1);
+  const std::string sound = Bytes(testutil::Part(testutil::Header(1, 1, 100), payload));
+  const struct {
+    const char* name;
+    std::string firstPart;  // "" for none
+    const char* argument;
+    const char* display;
+    std::string errors;
+  } cases[] = {
+      {"first part missing", "", nullptr, nullptr,
+       "NWD4_322: NWD4_322.001 が見つかりません。\n終了します。\n"},
+      {"an unknown argument changes nothing", "", "-x", nullptr,
+       "NWD4_322: NWD4_322.001 が見つかりません。\n終了します。\n"},
+      {"no display", sound, nullptr, nullptr,
+       "NWD4_322: no display to show the dialog on: DISPLAY is not set\n"},
+      {"not a display name", sound, nullptr, "no-colon",
+       "NWD4_322: cannot show the dialog on display \"no-colon\": not a display name\n"},
+      {"no server on the display", sound, nullptr, ":4711",
+       "NWD4_322: cannot show the dialog on display \":4711\": no X server runs there\n"},
+  };
+  TempFolder streams;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     TempFolder folder;
-    const std::vector<unsigned char> payload = testutil::Payload(100, 1);
-    WriteFile(folder / "NWD4_322.001", Bytes(testutil::Part(testutil::Header(1, 1, 100), payload)));
-    const ProgramRun run = RunProgram(folder, streams);
+    if (!c.firstPart.empty()) WriteFile(folder / "NWD4_322.001", c.firstPart);
+    const ProgramRun run = RunProgram(folder, streams, false, c.argument, c.display);
     ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_EQ(WEXITSTATUS(run.status), 1);
     EXPECT_EQ(run.output, "");
-    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.errors, c.errors);
     EXPECT_FALSE(posixtest::Exists(folder / "SETUP.EXE"));
   }
+}
+
+TEST(ProgramPosix, HelpAndVersionAnswerOnStandardOutput) {
+  TempFolder streams;
+  TempFolder folder;  // no parts: nothing but the answer may happen
+  const ProgramRun help = RunProgram(folder, streams, false, "--help");
+  ASSERT_TRUE(WIFEXITED(help.status));
+  EXPECT_EQ(WEXITSTATUS(help.status), 0);
+  EXPECT_EQ(help.output.rfind("Usage: NWD4_322 ", 0), 0u) << help.output;
+  EXPECT_EQ(help.errors, "");
+  const ProgramRun version = RunProgram(folder, streams, false, "--version");
+  ASSERT_TRUE(WIFEXITED(version.status));
+  EXPECT_EQ(WEXITSTATUS(version.status), 0);
+  EXPECT_EQ(version.output, "NWD4_322 " NWD_VERSION "\n");
+  EXPECT_EQ(version.errors, "");
 }
 
 TEST(ProgramPosix, CaptionIsTheProgramsNameAlsoWhenItsFileWasReplaced) {

@@ -1,5 +1,6 @@
 // System services on the real system: the current folder, the program's
-// own name, Shift-JIS decoding whatever the locale, and launching a file.
+// own name, Shift-JIS decoding whatever the locale, and handing a file to the
+// desktop's opener.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/backend.h"
+#include "platform/posix/launch_posix.h"
 #include "platform/system.h"
 #include "tests/posix/posix_test_util.h"
 
@@ -124,8 +126,10 @@ TEST(DecodeCodePage932Posix, SameTextWhateverTheLocale) {
 }
 
 // A stand-in for the desktop's opener that tells how it was started, then
-// stays in the foreground a while as a real handler might.
-void WriteLauncherStub(const std::string& path, const std::string& records, int pauseSeconds) {
+// stays in the foreground a while as a real handler might, and ends with
+// the last command.
+void WriteLauncherStub(const std::string& path, const std::string& records, int pauseSeconds,
+                       const std::string& last = "exit 0") {
   WriteFile(path,
             "#!/bin/sh\n"
             "out='" +
@@ -140,11 +144,15 @@ void WriteLauncherStub(const std::string& path, const std::string& records, int 
                 "sleep " +
                 std::to_string(pauseSeconds) +
                 "\n"
-                ": > \"$out/done\"\n");
+                ": > \"$out/done\"\n" +
+                last + "\n");
   ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
 }
 
-TEST(LaunchFilePosix, HandsTheExactPathToTheOpenerAndDoesNotWait) {
+// Short for a test; the program waits longer.
+constexpr int kBound = 300;
+
+TEST(LaunchFilePosix, HandsTheExactPathToTheOpenerAndDoesNotWaitPastTheBound) {
   TempFolder folder;
   ASSERT_EQ(::mkdir((folder / "bin").c_str(), 0700), 0);
   WriteLauncherStub(folder / "bin/xdg-open", folder.path(), 2);
@@ -153,7 +161,7 @@ TEST(LaunchFilePosix, HandsTheExactPathToTheOpenerAndDoesNotWait) {
   ::setenv("PATH", (folder / "bin:" + (oldPath ? oldPath : "/usr/bin:/bin")).c_str(), 1);
 
   const std::string target = folder / "お試し フォルダ/SET UP 1.EXE";
-  LaunchFile(target);
+  EXPECT_EQ(posix::StartOpener(target, kBound), posix::OpenerResult::Running);
   // Returned while the opener still runs, and left nothing to reap.
   EXPECT_FALSE(Exists(folder / "done"));
   int status;
@@ -184,17 +192,44 @@ TEST(LaunchFilePosix, OpenerIsNeverTakenFromTheWorkingFolder) {
 
   // Nothing to start: nothing happens.
   ::setenv("PATH", (folder / "none").c_str(), 1);
-  LaunchFile(folder / "SETUP.EXE");
+  EXPECT_EQ(posix::StartOpener(folder / "SETUP.EXE", kBound), posix::OpenerResult::Missing);
   int status;
   EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
 
   // Empty and relative entries name the working folder; only the absolute
   // one counts.
   ::setenv("PATH", (":relative:.:" + folder / "bin:" + oldPath).c_str(), 1);
-  LaunchFile(folder / "SETUP.EXE");
+  EXPECT_EQ(posix::StartOpener(folder / "SETUP.EXE", kBound), posix::OpenerResult::Succeeded);
   ASSERT_TRUE(AppearsSoon(records / "args"));
   EXPECT_FALSE(Exists(decoyRecords / "args"));
   EXPECT_TRUE(AppearsSoon(records / "done"));
+}
+
+TEST(LaunchFilePosix, VerdictIsHowTheOpenerEndedWithinTheBound) {
+  const struct {
+    int pauseSeconds;
+    const char* last;
+    posix::OpenerResult expected;
+  } cases[] = {
+      {0, "exit 0", posix::OpenerResult::Succeeded},
+      {0, "exit 3", posix::OpenerResult::Failed},  // xdg-open: nothing to open it with
+      {0, "kill -KILL $$", posix::OpenerResult::Failed},
+      {0, "exec /nonexistent/handler", posix::OpenerResult::Failed},
+      {5, "exit 3", posix::OpenerResult::Running},  // it gave up only after the bound
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.last);
+    TempFolder folder;
+    ASSERT_EQ(::mkdir((folder / "bin").c_str(), 0700), 0);
+    WriteLauncherStub(folder / "bin/xdg-open", folder.path(), c.pauseSeconds, c.last);
+    EnvironmentGuard pathGuard("PATH");
+    ::setenv("PATH", (folder / "bin:/usr/bin:/bin").c_str(), 1);
+    EXPECT_EQ(posix::StartOpener(folder / "SETUP.EXE", kBound), c.expected);
+    ASSERT_TRUE(AppearsSoon(folder / "args"));
+    EXPECT_EQ(Exists(folder / "done"), c.pauseSeconds == 0);
+    int status;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1) << "a child of ours was left";
+  }
 }
 
 }  // namespace
