@@ -404,8 +404,9 @@ bool RemoveFile(const std::string& path) {
 }
 
 int ZoneOf(const std::string& path) {
-  const std::wstring name = Widen(path);
-  if (name.empty()) return kNoZone;
+  // Absolute, so that a stream of "a" is never taken for drive A:.
+  std::wstring name;
+  if (!FullPathOf(path, name)) return kNoZone;
   const HANDLE stream = ::CreateFileW((name + kZoneStream).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -438,8 +439,10 @@ int ZoneOf(const std::string& path) {
 }
 
 unsigned long WriteZone(const std::string& path, int zone) {
-  const HANDLE stream = ::CreateFileW((Widen(path) + kZoneStream).c_str(), GENERIC_WRITE, 0,
-                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring name;
+  if (!FullPathOf(path, name)) return ERROR_INVALID_NAME;
+  const HANDLE stream = ::CreateFileW((name + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stream == INVALID_HANDLE_VALUE) return ::GetLastError();
   const std::string text = "[ZoneTransfer]\r\nZoneId=" + std::to_string(zone) + "\r\n";
   DWORD written = 0;
