@@ -91,7 +91,7 @@ jb=$build/bench/join_bench
 "$jb" join "$data/many" "$data/many-payloads" "$short_reps"
 "$jb" verify "$data/verify" "$short_reps"
 "$jb" memory "$data/1MiB" "$data/100MiB" "$data/big"
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
   dbus-run-session -- bash "$0" --in-window "$cold" 2> >(grep -v -e dbus-daemon -e SpiRegistry >&2) |
   grep -v SpiRegistry
 if [ "$cold" = no ]; then
