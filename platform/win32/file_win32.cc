@@ -102,6 +102,7 @@ CNewFile::~CNewFile() { Discard(); }
 
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();
+  m_nOriginZone = -1;
   std::string fullPath;
   const std::intptr_t file = win32::NewFileCreate(fileName, fullPath);
   if (file == win32::kNoFile) return FALSE;

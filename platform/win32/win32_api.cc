@@ -393,7 +393,7 @@ bool RemoveFile(const std::string& path) {
   if (!aside.empty()) {
     // Times of zero leave the times as they are.
     FILE_BASIC_INFO hidden = {};
-    hidden.FileAttributes = basic.FileAttributes | FILE_ATTRIBUTE_HIDDEN;
+    hidden.FileAttributes = (basic.FileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN;
     ::SetFileInformationByHandle(file, FileBasicInfo, &hidden, sizeof hidden);
   }
   const bool removed = SetDeleteOnClose(file, true);
@@ -480,18 +480,31 @@ unsigned FolderVolumeType(const std::string& folder) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return DRIVE_UNKNOWN;
-  std::wstring final;
-  const bool known = GrowingQuery(
-      [handle](wchar_t* buffer, DWORD size) {
-        return ::GetFinalPathNameByHandleW(handle, buffer, size,
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-      },
-      final);
+  const auto finalPath = [handle](DWORD volumeName, std::wstring& path) {
+    return GrowingQuery(
+        [handle, volumeName](wchar_t* buffer, DWORD size) {
+          return ::GetFinalPathNameByHandleW(handle, buffer, size,
+                                             FILE_NAME_NORMALIZED | volumeName);
+        },
+        path);
+  };
+  // A volume mounted only in a folder may have no path through a drive
+  // letter; its GUID path names it all the same.
+  std::wstring final, byGuid;
+  const bool byLetter = finalPath(VOLUME_NAME_DOS, final);
+  const bool known = byLetter || finalPath(VOLUME_NAME_GUID, byGuid);
   ::CloseHandle(handle);
   if (!known) return DRIVE_UNKNOWN;
   const std::wstring kLocal = L"\\\\?\\";
+  if (!byLetter) {
+    const std::size_t end = byGuid.find(L'\\', kLocal.size());
+    return ::GetDriveTypeW(end == std::wstring::npos ? (byGuid + L"\\").c_str()
+                                                     : byGuid.substr(0, end + 1).c_str());
+  }
   const std::wstring kShare = kLocal + L"UNC\\";
   if (final.compare(0, kShare.size(), kShare) == 0) return DRIVE_REMOTE;
+  // The drive type is asked of a plain root ("D:\\", "C:\\Mnt\\Usb\\"): Wine, at
+  // least, answers every root behind the prefix as a fixed disk.
   if (final.compare(0, kLocal.size(), kLocal) == 0) final.erase(0, kLocal.size());
   std::vector<wchar_t> mount(final.size() + 2);
   if (!::GetVolumePathNameW(final.c_str(), mount.data(), static_cast<DWORD>(mount.size()))) {
