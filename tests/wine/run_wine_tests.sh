@@ -658,7 +658,7 @@ test_join_interrupted() {
 hold_file() {
   local dir=$1
   rm -f "$dir/hold.out"
-  (cd "$dir" && exec timeout 70 wine "$PROBE" hold "$2" "$3" ${4:-} >"$dir/hold.out" 2>&1) &
+  (cd "$dir" && exec timeout 70 wine "$PROBE" hold "$2" "$3" ${4:+"$4"} >"$dir/hold.out" 2>&1) &
   HOLDER=$!
   BG_PIDS+=("$HOLDER")
   for _ in $(seq 100); do grep -q held "$dir/hold.out" 2>/dev/null && break; sleep 0.05; done
@@ -685,7 +685,7 @@ test_held_for_a_moment() {
   while IFS='|' read -r name file until share when outcome; do
     dir=$(new_set "held-${name// /-}" 3)
     [ "$file" = OUTPUT ] && file=$OUTPUT_NAME && echo old >"$dir/$file"
-    [ "$when" = start ] && hold_file "$dir" "$file" "$until" $share
+    [ "$when" = start ] && hold_file "$dir" "$file" "$until" "$share"
     start_program "$dir"
     w=$(x_window "$DIALOG_X")
     if [ -z "$w" ]; then
@@ -693,7 +693,7 @@ test_held_for_a_moment() {
       touch "$dir/release.flag"
       continue
     fi
-    [ "$when" = execute ] && hold_file "$dir" "$file" "$until" $share
+    [ "$when" = execute ] && hold_file "$dir" "$file" "$until" "$share"
     local pressed=$SECONDS
     press "$w" Return
     if [ "$outcome" = missing ]; then
@@ -748,7 +748,7 @@ test_flush() {
     # A server of its own, started by the program with the watch preloaded.
     wineserver -k 2>/dev/null
     wineserver -w 2>/dev/null
-    start_program "$dir" LD_PRELOAD="$watch" NWD_FLUSH_WATCH="$dir/" NWD_FLUSH_LOG="$log" $extra
+    start_program "$dir" LD_PRELOAD="$watch" NWD_FLUSH_WATCH="$dir/" NWD_FLUSH_LOG="$log" "$extra"
     press "$(x_window "$DIALOG_X")" Return
     if [ "$outcome" = joined ]; then
       joined "$name" "$dir"
@@ -763,7 +763,7 @@ test_flush() {
       expect_message "$name" "$path へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。" -
       local left
       left=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*')
-      [ -z "$left" ] && pass "$name: nothing is left" || fail "$name: nothing is left" "$left"
+      if [ -z "$left" ]; then pass "$name: nothing is left"; else fail "$name: nothing is left" "$left"; fi
     fi
   done <<<"$FLUSH_CASES"
   wineserver -k 2>/dev/null
@@ -783,15 +783,17 @@ other sections, spacing and case|[HostUrl]\r\nZoneId=4\r\n[zonetransfer]\r\n  zo
 a mark without a zone|garbage|-|-|3
 UTF-16|\xff\xfe[\0Z\0o\0n\0e\0T\0r\0a\0n\0s\0f\0e\0r\0]\0\r\0\n\0Z\0o\0n\0e\0I\0d\0=\0004\0|-|-|4'
 test_zone_marks() {
-  local dir=$CASES/zones name marks zone out
+  local dir=$CASES/zones name m0 m1 m2 zone out
   rm -rf "$dir" && mkdir -p "$dir"
-  while IFS='|' read -r name marks[0] marks[1] marks[2] zone; do
+  while IFS='|' read -r name m0 m1 m2 zone; do
     rm -f "$dir"/*
-    local i files=()
-    for i in 0 1 2; do
+    local i=0 mark files=()
+    for mark in "$m0" "$m1" "$m2"; do
       touch "$dir/source$i"
-      [ "${marks[$i]}" = - ] || printf "${marks[$i]}" >"$dir/source$i:Zone.Identifier"
+      # shellcheck disable=SC2059 # the marks are printf formats
+      [ "$mark" = - ] || printf "$mark" >"$dir/source$i:Zone.Identifier"
       files+=("$(winpath "$dir/source$i")")
+      i=$((i + 1))
     done
     touch "$dir/output"
     out=$(timeout 20 wine "$ZONE_CHECK" --write "$(winpath "$dir/output")" "${files[@]}" 2>/dev/null |
@@ -813,8 +815,11 @@ test_zone_marks() {
   joined "marked parts on a volume without streams" "$dir"
   local streams
   streams=$(ls "$dir" | grep -F ':' | grep -v -x -F 'NWD4_322.002:Zone.Identifier')
-  [ -z "$streams" ] && pass "marked parts on a volume without streams: no stream is written" ||
+  if [ -z "$streams" ]; then
+    pass "marked parts on a volume without streams: no stream is written"
+  else
     fail "marked parts on a volume without streams: no stream is written" "$streams"
+  fi
 }
 
 OUTPUT_NAME='セットアップ.exe'
