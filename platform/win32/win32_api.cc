@@ -317,7 +317,9 @@ namespace {
 const wchar_t kZoneStream[] = L":Zone.Identifier";
 constexpr int kInternetZone = 3;
 
-// The ZoneId of the [ZoneTransfer] section of a mark's text, or -1.
+// The ZoneId of the [ZoneTransfer] section of a mark's text, or -1. Names
+// are matched regardless of case, blanks around them ignored, as in any
+// such settings text.
 int ParseZoneId(const std::string& text) {
   bool inSection = false;
   std::size_t start = 0;
@@ -326,24 +328,23 @@ int ParseZoneId(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
     start = end + 1;
-    line.erase(0, line.find_first_not_of(" \t"));
-    line.erase(line.find_last_not_of(" \t") + 1);
-    std::string lower = line;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    std::transform(line.begin(), line.end(), line.begin(), [](char c) {
       return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
-    if (!lower.empty() && lower[0] == '[') {
-      inSection = lower == "[zonetransfer]";
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t") + 1);
+    if (!line.empty() && line[0] == '[') {
+      inSection = line == "[zonetransfer]";
       continue;
     }
-    if (!inSection || lower.compare(0, 6, "zoneid") != 0) continue;
-    std::size_t at = lower.find_first_not_of(" \t", 6);
-    if (at == std::string::npos || lower[at] != '=') continue;
-    at = lower.find_first_not_of(" \t", at + 1);
-    if (at == std::string::npos || lower[at] < '0' || lower[at] > '9') return -1;
+    if (!inSection || line.compare(0, 6, "zoneid") != 0) continue;
+    std::size_t at = line.find_first_not_of(" \t", 6);
+    if (at == std::string::npos || line[at] != '=') continue;
+    at = line.find_first_not_of(" \t", at + 1);
+    if (at == std::string::npos || line[at] < '0' || line[at] > '9') return -1;
     int zone = 0;
-    for (; at < lower.size() && lower[at] >= '0' && lower[at] <= '9' && zone < 100000; ++at) {
-      zone = zone * 10 + (lower[at] - '0');
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9' && zone < 100000; ++at) {
+      zone = zone * 10 + (line[at] - '0');
     }
     return zone;
   }
