@@ -133,12 +133,21 @@ bool LockExclusive(int fd) {
 // A file that another program holds is mostly let go within a moment (a
 // backup agent, a sync client, a second copy of this program verifying):
 // the lock is tried again for up to a second before the file counts as held.
+// Once one file has stayed held that long, whatever holds it likely holds
+// the others too: they count as held at once, so that a set held as a whole
+// costs one wait, not one a part.
+bool g_patienceSpent = false;
+
 bool LockOnceLetGo(int fd) {
   constexpr int kPatienceMs = 1000;
   constexpr int kPollMs = 50;
   for (int waited = 0;; waited += kPollMs) {
     if (LockExclusive(fd)) return true;
-    if (errno != EWOULDBLOCK || waited >= kPatienceMs) return false;
+    if (errno != EWOULDBLOCK) return false;
+    if (g_patienceSpent || waited >= kPatienceMs) {
+      g_patienceSpent = true;
+      return false;
+    }
     const struct timespec poll = {0, kPollMs * 1000000L};
     ::nanosleep(&poll, nullptr);
   }

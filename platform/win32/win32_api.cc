@@ -138,7 +138,12 @@ bool FullPathOf(const std::string& path, std::wstring& full) {
 
 // A file that another program holds is mostly let go within a moment (a
 // scanner, an indexer, a sync client, a viewer): its open is tried again for
-// up to a second before the file counts as held.
+// up to a second before the file counts as held. Once one file has stayed
+// held that long, whatever holds it likely holds the others too: they count
+// as held at once, so that a set held as a whole costs one wait, not one a
+// part.
+bool g_patienceSpent = false;
+
 template <typename Open>
 HANDLE OpenOnceLetGo(Open open) {
   constexpr ULONGLONG kPatienceMs = 1000;
@@ -146,8 +151,9 @@ HANDLE OpenOnceLetGo(Open open) {
   const ULONGLONG start = ::GetTickCount64();
   for (;;) {
     const HANDLE file = open();
-    if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION ||
-        ::GetTickCount64() - start >= kPatienceMs) {
+    if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) return file;
+    if (g_patienceSpent || ::GetTickCount64() - start >= kPatienceMs) {
+      g_patienceSpent = true;
       return file;
     }
     ::Sleep(kPollMs);
