@@ -37,6 +37,11 @@ BOOL CJoinApp::JoinParts() {
       output.Discard();
       return FALSE;
     }
+    // An installer made of downloaded parts keeps their warning.
+    output.TakeOriginMark(GetProgramPath());
+    for (std::int32_t i = 1; i <= m_divHeader.nPartCount; ++i) {
+      output.TakeOriginMark(PartFileName(i));
+    }
     if (!output.Commit()) {
       // Something took the name while the parts were copied; it stays.
       AfxMessageBox(m_strOutputName + kCannotCreateOutput);

@@ -108,14 +108,22 @@ class CNewFile : public CFile {
   // when the name is taken or nothing can be created in its folder. Error
   // reports name the file by the name it will take.
   BOOL Create(const std::string& fileName);
-  // Closes the file and gives it its name, which must still be free: FALSE
-  // when something took the name meanwhile. Throws CFileException when the
-  // system fails. Either way the file is dropped unless it took the name.
+  // Writes the file through to the disk and gives it its name, which must
+  // still be free: FALSE when something took the name meanwhile. Throws
+  // CFileException, naming the file, when the system fails, the flush
+  // included. Either way the file is dropped unless it took the name, and a
+  // name once given holds the whole file, also after a power cut.
   BOOL Commit();
   // Closes the file and drops what was written, without throwing.
   void Discard();
+  // The file is to carry, once committed, the least trusted of the marks
+  // of origin (the system's note that a file came from the internet) found
+  // on the files given: what it is made of must not lose the warning that
+  // comes with them. Nothing where the system keeps no such marks.
+  void TakeOriginMark(const std::string& sourceFile);
 
  private:
+  int m_nOriginZone = -1;  // the least trusted zone seen, -1 for none
   // Where the file lies until it takes its name (m_strFileName), where the
   // backend must give it one meanwhile.
   std::string m_strTempName;

@@ -19,8 +19,9 @@ BOOL GetCurrentFolder(std::string& folder);
 // holds the given folder.
 UINT GetFolderDriveType(const std::string& folder);
 
-// Deletes a file; the result tells whether it is gone. A file that someone
-// holds open, or that is read-only, stays.
+// Deletes a file; the result tells whether it is gone, and its name free
+// then, also where someone holds it open but lets it be deleted. A file
+// that someone holds without that leave, or that is read-only, stays.
 BOOL DeleteFile(const std::string& fileName);
 
 // What tells one file from another, whatever name reaches it: a link, a

@@ -100,6 +100,13 @@ TEST_F(Run, TypicalRunJoinsThreePartsAndLaunchesTheOutput) {
   EXPECT_THAT(fake.messages, IsEmpty());
 }
 
+TEST_F(Run, OutputTakesTheMarksOfOriginOfTheProgramAndEveryPart) {
+  MakeSet({10, 20, 30});
+  Press({UserAction::Execute});
+  EXPECT_THAT(fake.originSources, ElementsAre("C:\\SETUP\\NWD4_322.exe", "NWD4_322.001",
+                                              "NWD4_322.002", "NWD4_322.003"));
+}
+
 TEST_F(Run, PayloadsAreMovedInBlocksOfAtMostOneMebibyte) {
   const auto payloads = MakeSet({1048576, 1048576, 10});
   Press({UserAction::Execute});

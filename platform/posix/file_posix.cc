@@ -12,6 +12,7 @@
 #include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -129,6 +130,29 @@ bool LockExclusive(int fd) {
   return result == 0;
 }
 
+// A file that another program holds is mostly let go within a moment (a
+// backup agent, a sync client, a second copy of this program verifying):
+// the lock is tried again for up to a second before the file counts as held.
+// Once one file has stayed held that long, whatever holds it likely holds
+// the others too: they count as held at once, so that a set held as a whole
+// costs one wait, not one a part.
+bool g_patienceSpent = false;
+
+bool LockOnceLetGo(int fd) {
+  constexpr int kPatienceMs = 1000;
+  constexpr int kPollMs = 50;
+  for (int waited = 0;; waited += kPollMs) {
+    if (LockExclusive(fd)) return true;
+    if (errno != EWOULDBLOCK) return false;
+    if (g_patienceSpent || waited >= kPatienceMs) {
+      g_patienceSpent = true;
+      return false;
+    }
+    const struct timespec poll = {0, kPollMs * 1000000L};
+    ::nanosleep(&poll, nullptr);
+  }
+}
+
 // A descriptor of the regular file at path, locked for this opener alone, or
 // -1. Nothing is changed on disk unless the lock was had.
 int OpenExclusive(const char* path, int access, bool create) {
@@ -150,7 +174,7 @@ int OpenExclusive(const char* path, int access, bool create) {
   // truncated at all: on ext4 that would force its data to disk at close.
   // O_NONBLOCK is the only status flag the open set, so clearing them all
   // takes it away without asking first.
-  const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockExclusive(fd) &&
+  const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockOnceLetGo(fd) &&
                       (!create || st.st_size == 0 || ::ftruncate(fd, 0) == 0);
   if (!usable || ::fcntl(fd, F_SETFL, 0) != 0) {
     ::close(fd);
@@ -421,6 +445,18 @@ bool NoUnnamedFiles(int error) {
   return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
 }
 
+// Writes the file's data through to the disk: without it the name can reach
+// the disk before the data, and a power cut leave a damaged installer under
+// it. A file system that cannot flush at all says so, and passes.
+bool FlushData(int fd, int& error) {
+  int result;
+  do {
+    result = ::fdatasync(fd);
+  } while (result != 0 && errno == EINTR);
+  error = result == 0 || errno == EINVAL || errno == ENOTSUP ? 0 : errno;
+  return error == 0;
+}
+
 // Gives the file at from the name to, which must be free.
 bool RenameNoReplace(const char* from, const char* to, int& error) {
   if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
@@ -480,6 +516,13 @@ BOOL CNewFile::Commit() {
   const int fd = static_cast<int>(m_hFile);
   const std::string name = m_strFileName;
   int error = 0;
+  if (!FlushData(fd, error)) {
+    // Reported as the write that failed to reach the disk would be.
+    const std::string shownName = GetFilePath();
+    Discard();
+    if (IsOutOfSpace(error)) throw CFileException(CFileException::diskFull, -1, shownName);
+    ThrowErrno(error, shownName);
+  }
   bool named;
   if (m_strTempName.empty()) {
     char self[64];
@@ -508,6 +551,11 @@ BOOL CNewFile::Commit() {
   }
   return TRUE;
 }
+
+// Where files carry a mark of origin here (an extended attribute some
+// browsers set) nothing checks it before a program runs: there is nothing to
+// keep.
+void CNewFile::TakeOriginMark(const std::string&) {}
 
 void CNewFile::Discard() {
   if (m_hFile == kNoHandle) return;

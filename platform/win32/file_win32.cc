@@ -102,6 +102,7 @@ CNewFile::~CNewFile() { Discard(); }
 
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();
+  m_nOriginZone = -1;
   std::string fullPath;
   const std::intptr_t file = win32::NewFileCreate(fileName, fullPath);
   if (file == win32::kNoFile) return FALSE;
@@ -116,6 +117,11 @@ BOOL CNewFile::Commit() {
   const std::string fullPath = m_strFileName;
   m_hFile = kNoHandle;
   m_strFileName.clear();
+  const unsigned long sealed = win32::NewFileSeal(file, fullPath, m_nOriginZone);
+  if (sealed != 0) {
+    win32::FileClose(file);
+    ThrowOsError(sealed, fullPath);
+  }
   const unsigned long error = win32::NewFileCommit(file, fullPath);
   if (win32::IsNameTaken(error)) return FALSE;
   ThrowOsError(error, fullPath);
@@ -124,6 +130,11 @@ BOOL CNewFile::Commit() {
 
 // The file was made to go with its last handle.
 void CNewFile::Discard() { Abort(); }
+
+void CNewFile::TakeOriginMark(const std::string& sourceFile) {
+  const int zone = win32::ZoneOf(sourceFile);
+  if (zone > m_nOriginZone) m_nOriginZone = zone;
+}
 
 BOOL GetFileId(const std::string& fileName, CFileId& id) {
   return win32::FileIdentity(fileName, id.volume, id.index) ? TRUE : FALSE;

@@ -18,7 +18,10 @@ UINT GetFolderDriveType(const std::string& folder) {
   // The root is the folder's first three characters, "C:\" for a folder on a
   // drive. A network path has no drive root there, and the system answers
   // that no such root exists.
-  return win32::DriveType(folder.substr(0, 3));
+  const UINT drive = win32::DriveType(folder.substr(0, 3));
+  // A fixed drive's folder may still live elsewhere: a volume mounted in a
+  // folder, a junction to a USB stick, a link to a network share.
+  return drive == DRIVE_FIXED ? win32::FolderVolumeType(folder) : drive;
 }
 
 BOOL DeleteFile(const std::string& fileName) { return win32::RemoveFile(fileName); }

@@ -106,8 +106,6 @@ bool CurrentDirectory(std::string& folder) {
 
 unsigned DriveType(const std::string& root) { return ::GetDriveTypeW(Widen(root).c_str()); }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileW(Widen(path).c_str()) != FALSE; }
-
 void Launch(const std::string& fullPath, const std::string& folder) {
   const std::wstring file = Widen(fullPath);
   const std::wstring directory = Widen(folder);
@@ -138,6 +136,30 @@ bool FullPathOf(const std::string& path, std::wstring& full) {
                               full);
 }
 
+// A file that another program holds is mostly let go within a moment (a
+// scanner, an indexer, a sync client, a viewer): its open is tried again for
+// up to a second before the file counts as held. Once one file has stayed
+// held that long, whatever holds it likely holds the others too: they count
+// as held at once, so that a set held as a whole costs one wait, not one a
+// part.
+bool g_patienceSpent = false;
+
+template <typename Open>
+HANDLE OpenOnceLetGo(Open open) {
+  constexpr ULONGLONG kPatienceMs = 1000;
+  constexpr DWORD kPollMs = 50;
+  const ULONGLONG start = ::GetTickCount64();
+  for (;;) {
+    const HANDLE file = open();
+    if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) return file;
+    if (g_patienceSpent || ::GetTickCount64() - start >= kPatienceMs) {
+      g_patienceSpent = true;
+      return file;
+    }
+    ::Sleep(kPollMs);
+  }
+}
+
 }  // namespace
 
 std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPath) {
@@ -145,9 +167,10 @@ std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPat
   if (!FullPathOf(path, full)) return kNoFile;
   // Share mode 0: nobody else opens the file while it is held, and a file
   // someone else holds does not open.
-  const HANDLE file =
-      ::CreateFileW(full.c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
-                    write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = OpenOnceLetGo([&full, write] {
+    return ::CreateFileW(full.c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+                         write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  });
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // Devices, pipes and consoles are no part files.
   if (::GetFileType(file) != FILE_TYPE_DISK) {
@@ -291,6 +314,210 @@ unsigned long NewFileCommit(std::intptr_t handle, const std::string& fullPath) {
 
 bool IsNameTaken(unsigned long error) {
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
+// --- what only real Windows shows: marks, mounted folders, caches, holders ---
+
+namespace {
+
+const wchar_t kZoneStream[] = L":Zone.Identifier";
+constexpr int kInternetZone = 3;
+
+// The ZoneId of the [ZoneTransfer] section of a mark's text, or -1. Names
+// are matched regardless of case, blanks around them ignored, as in any
+// such settings text.
+int ParseZoneId(const std::string& text) {
+  bool inSection = false;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    std::transform(line.begin(), line.end(), line.begin(), [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t") + 1);
+    if (!line.empty() && line[0] == '[') {
+      inSection = line == "[zonetransfer]";
+      continue;
+    }
+    if (!inSection || line.compare(0, 6, "zoneid") != 0) continue;
+    std::size_t at = line.find_first_not_of(" \t", 6);
+    if (at == std::string::npos || line[at] != '=') continue;
+    at = line.find_first_not_of(" \t", at + 1);
+    if (at == std::string::npos || line[at] < '0' || line[at] > '9') return -1;
+    int zone = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9' && zone < 100000; ++at) {
+      zone = zone * 10 + (line[at] - '0');
+    }
+    return zone;
+  }
+  return -1;
+}
+
+bool HasNamedStreams(HANDLE file) {
+  DWORD flags = 0;
+  return ::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & FILE_NAMED_STREAMS) != 0;
+}
+
+}  // namespace
+
+// A program that holds the file with delete sharing (a preview, a scanner)
+// lets the deletion through, but the name stays taken until it lets go, and
+// a new file cannot have it (FAT, exFAT, systems before the deletion that
+// frees the name at once). Moved first under a hidden name of its own, the
+// file frees its name whoever holds it. A read-only file stays, as the
+// system's own deletion keeps it.
+bool RemoveFile(const std::string& path) {
+  const std::wstring name = Widen(path);
+  const HANDLE file =
+      ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ::DeleteFileW(name.c_str()) != FALSE;
+  FILE_BASIC_INFO basic = {};
+  std::wstring full;
+  if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+      !GrowingQuery(
+          [&name](wchar_t* buffer, DWORD size) {
+            return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
+          },
+          full)) {
+    ::CloseHandle(file);
+    return false;
+  }
+  const std::wstring folder = full.substr(0, full.find_last_of(L'\\') + 1);
+  std::wstring aside;
+  for (unsigned attempt = 0; attempt < 16 && aside.empty(); ++attempt) {
+    const std::wstring candidate = folder + L"~nwd" + std::to_wstring(::GetCurrentProcessId()) +
+                                   L"-" + std::to_wstring(attempt) + L".tmp";
+    if (RenameOpenFile(file, candidate)) aside = candidate;
+  }
+  if (!aside.empty()) {
+    // Times of zero leave the times as they are.
+    FILE_BASIC_INFO hidden = {};
+    hidden.FileAttributes = (basic.FileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN;
+    ::SetFileInformationByHandle(file, FileBasicInfo, &hidden, sizeof hidden);
+  }
+  const bool removed = SetDeleteOnClose(file, true);
+  // Where it stays, it stays under its own name.
+  if (!removed && !aside.empty()) RenameOpenFile(file, full);
+  ::CloseHandle(file);
+  return removed;
+}
+
+int ZoneOf(const std::string& path) {
+  // Absolute, so that a stream of "a" is never taken for drive A:.
+  std::wstring name;
+  if (!FullPathOf(path, name)) return kNoZone;
+  const HANDLE stream = ::CreateFileW((name + kZoneStream).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stream == INVALID_HANDLE_VALUE) {
+    switch (::GetLastError()) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_INVALID_NAME:
+      case ERROR_INVALID_PARAMETER:
+      case ERROR_NOT_SUPPORTED:
+        return kNoZone;  // no mark, or a file system without streams
+      default:
+        return kInternetZone;  // a mark that cannot be read is taken at its most likely
+    }
+  }
+  char bytes[4096];
+  DWORD got = 0;
+  const bool read = ::ReadFile(stream, bytes, sizeof bytes, &got, nullptr) != FALSE;
+  ::CloseHandle(stream);
+  std::string text(bytes, read ? got : 0);
+  // Written by some tools as UTF-16: the digits and brackets are ASCII.
+  if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
+    std::string narrow;
+    for (std::size_t i = 2; i < text.size(); i += 2) narrow += text[i];
+    text = narrow;
+  }
+  const int zone = ParseZoneId(text);
+  // A mark whose zone cannot be read still says the file came from outside.
+  return zone < 0 ? kInternetZone : zone;
+}
+
+unsigned long WriteZone(const std::string& path, int zone) {
+  std::wstring name;
+  if (!FullPathOf(path, name)) return ERROR_INVALID_NAME;
+  const HANDLE stream = ::CreateFileW((name + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stream == INVALID_HANDLE_VALUE) return ::GetLastError();
+  const std::string text = "[ZoneTransfer]\r\nZoneId=" + std::to_string(zone) + "\r\n";
+  DWORD written = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!::WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      !::FlushFileBuffers(stream)) {
+    error = ::GetLastError();
+  } else if (written != text.size()) {
+    error = ERROR_DISK_FULL;
+  }
+  if (!::CloseHandle(stream) && error == ERROR_SUCCESS) error = ::GetLastError();
+  return error;
+}
+
+unsigned long NewFileSeal(std::intptr_t handle, const std::string& fullPath, int zone) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  // The name must never reach the disk before the data: NTFS journals only
+  // the names, and a power cut or a pulled USB disk would leave a damaged
+  // installer under it. A file system that cannot flush at all says so.
+  if (!::FlushFileBuffers(file) && ::GetLastError() != ERROR_INVALID_FUNCTION &&
+      ::GetLastError() != ERROR_NOT_SUPPORTED) {
+    return ::GetLastError();
+  }
+  if (zone == kNoZone || !HasNamedStreams(file)) return 0;
+  // A file that is to go with its handle takes no new stream; until it is
+  // named it is held alone all the same.
+  if (!SetDeleteOnClose(file, false)) return ::GetLastError();
+  const unsigned long error = WriteZone(Narrow(TemporaryPathFor(Widen(fullPath))), zone);
+  if (error != ERROR_SUCCESS) SetDeleteOnClose(file, true);
+  return error;
+}
+
+unsigned FolderVolumeType(const std::string& folder) {
+  const HANDLE handle = ::CreateFileW(Widen(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return DRIVE_UNKNOWN;
+  const auto finalPath = [handle](DWORD volumeName, std::wstring& path) {
+    return GrowingQuery(
+        [handle, volumeName](wchar_t* buffer, DWORD size) {
+          return ::GetFinalPathNameByHandleW(handle, buffer, size,
+                                             FILE_NAME_NORMALIZED | volumeName);
+        },
+        path);
+  };
+  // A volume mounted only in a folder may have no path through a drive
+  // letter; its GUID path names it all the same.
+  std::wstring final, byGuid;
+  const bool byLetter = finalPath(VOLUME_NAME_DOS, final);
+  const bool known = byLetter || finalPath(VOLUME_NAME_GUID, byGuid);
+  ::CloseHandle(handle);
+  if (!known) return DRIVE_UNKNOWN;
+  const std::wstring kLocal = L"\\\\?\\";
+  if (!byLetter) {
+    const std::size_t end = byGuid.find(L'\\', kLocal.size());
+    return ::GetDriveTypeW(end == std::wstring::npos ? (byGuid + L"\\").c_str()
+                                                     : byGuid.substr(0, end + 1).c_str());
+  }
+  const std::wstring kShare = kLocal + L"UNC\\";
+  if (final.compare(0, kShare.size(), kShare) == 0) return DRIVE_REMOTE;
+  // The drive type is asked of a plain root ("D:\\", "C:\\Mnt\\Usb\\"): Wine, at
+  // least, answers every root behind the prefix as a fixed disk.
+  if (final.compare(0, kLocal.size(), kLocal) == 0) final.erase(0, kLocal.size());
+  std::vector<wchar_t> mount(final.size() + 2);
+  if (!::GetVolumePathNameW(final.c_str(), mount.data(), static_cast<DWORD>(mount.size()))) {
+    return DRIVE_UNKNOWN;
+  }
+  return ::GetDriveTypeW(mount.data());
 }
 
 FileErrorCause FileErrorCauseOf(unsigned long error) {

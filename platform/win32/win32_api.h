@@ -64,6 +64,24 @@ unsigned long NewFileCommit(std::intptr_t file, const std::string& fullPath);
 // The error NewFileCommit answers when something took the name meanwhile.
 bool IsNameTaken(unsigned long error);
 
+// --- what only real Windows shows: marks, mounted folders, caches, holders ---
+
+// The security zone that a file's Zone.Identifier stream (the mark of the
+// web) names, 3 for the internet, or kNoZone for a file without one.
+constexpr int kNoZone = -1;
+int ZoneOf(const std::string& path);
+// Writes a Zone.Identifier stream naming the zone onto the file at path: 0,
+// or the system's error code.
+unsigned long WriteZone(const std::string& path, int zone);
+// Makes the new file whole on the disk before NewFileCommit names it: its
+// mark (unless kNoZone, or its volume has no streams) and its data written
+// through the caches. 0, or the system's error code; the file is then left
+// to go with its handle.
+unsigned long NewFileSeal(std::intptr_t file, const std::string& fullPath, int zone);
+// The drive type of the volume that really holds a folder, through junctions,
+// links and mounted folders; DRIVE_REMOTE when that is a network share.
+unsigned FolderVolumeType(const std::string& folder);
+
 // The file exception cause (CFileException::Cause) for a system error code.
 enum FileErrorCause : int {
   kGenericError = 1,

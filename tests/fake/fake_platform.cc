@@ -319,6 +319,10 @@ void CNewFile::Discard() {
   p.log.push_back("discard " + name);
 }
 
+void CNewFile::TakeOriginMark(const std::string& sourceFile) {
+  Platform::Current().originSources.push_back(sourceFile);
+}
+
 // --- system services ---
 
 const char kFolderSeparator = '\\';

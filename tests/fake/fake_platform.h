@@ -89,6 +89,8 @@ class Platform {
   std::map<std::string, std::string> links;
   // New files that have no name yet, by the name they are to take.
   std::map<std::string, File> unnamed;
+  // The files whose marks of origin the new files were given, in order.
+  std::vector<std::string> originSources;
 
   void AddFile(const std::string& name, std::vector<unsigned char> data);
   const std::vector<unsigned char>& Data(const std::string& name) const;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -90,6 +91,46 @@ TEST(FilePosixExclusive, OpenerInAnotherProcessIsRefused) {
     }
     OpenerProcess afterwards(path, pair.second);
     EXPECT_TRUE(afterwards.opened());
+  }
+}
+
+// A holder that lets go within the second is waited for; one that holds on
+// still keeps the file, and the wait ends. After that wait, a held file is
+// not waited for again: a whole set held costs one second, not one a part.
+TEST(FilePosixExclusive, HolderThatLetsGoSoonIsWaitedForOneThatDoesNotIsNot) {
+  TempFolder folder;
+  const std::string path = folder / "NWD4_322.002";
+  WriteFile(path, "payload");
+  struct Case {
+    int heldMs;
+    bool opens;
+    int boundMs;
+  };
+  for (const Case& c : {Case{300, true, 3000}, Case{5000, false, 3000}, Case{300, false, 200}}) {
+    SCOPED_TRACE(c.heldMs);
+    HangGuard guard;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+      CFile held;
+      const char opened = held.Open(path, kRead) ? '1' : '0';
+      if (::write(ready[1], &opened, 1) != 1) ::_exit(1);
+      ::usleep(c.heldMs * 1000);
+      ::_exit(0);
+    }
+    char opened = '0';
+    ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+    ASSERT_EQ(opened, '1');
+    const auto start = std::chrono::steady_clock::now();
+    CFile file;
+    EXPECT_EQ(file.Open(path, kRead) != FALSE, c.opens);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(c.boundMs));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
   }
 }
 

@@ -1,6 +1,8 @@
 // New files over real file systems: the name holds nothing until the file is
 // whole, whichever way the run ends, and whether the file system lends an
 // unnamed file or the backend must use a temporary name.
+#include <dlfcn.h>
+#include <errno.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,33 @@
 #include "platform/posix/file_posix.h"
 #include "platform/system.h"
 #include "tests/posix/posix_test_util.h"
+
+namespace {
+
+// The flushes of new files, seen through the fdatasync below.
+struct FlushWatch {
+  std::string name;        // the name the file is to take
+  int error = 0;           // the error the flush fails with, 0 for none
+  int calls = 0;           // flushes seen
+  bool nameTaken = false;  // the name held a file at a flush
+};
+FlushWatch g_flush;
+
+}  // namespace
+
+// Takes the C library's place for the backend linked into these tests: the
+// flush can fail as a failing disk's does, and it shows whether the file
+// still had no name when it was flushed.
+extern "C" int fdatasync(int fd) {
+  ++g_flush.calls;
+  if (!g_flush.name.empty() && posixtest::Exists(g_flush.name)) g_flush.nameTaken = true;
+  if (g_flush.error != 0) {
+    errno = g_flush.error;
+    return -1;
+  }
+  static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"));
+  return real(fd);
+}
 
 namespace {
 
@@ -74,6 +103,37 @@ TEST_P(NewFilePosix, NameHoldsTheFileOnlyOnceItIsCommittedAndNeverReplacesOne) {
     dropped.Write("partial", 7);
   }
   EXPECT_TRUE(Listing(folder).empty());
+}
+
+TEST_P(NewFilePosix, FlushComesBeforeTheNameAndAFailingOneDropsTheFile) {
+  struct Case {
+    int error;
+    int cause;
+    long osError;
+  };
+  for (const Case& c : {Case{0, CFileException::none, 0}, Case{EIO, CFileException::hardIO, EIO},
+                        Case{ENOSPC, CFileException::diskFull, -1}}) {
+    SCOPED_TRACE(c.error);
+    TempFolder folder;
+    const std::string name = folder / "SETUP.EXE";
+    g_flush = FlushWatch{name, c.error};
+    CNewFile file;
+    ASSERT_TRUE(file.Create(name));
+    file.Write("installer", 9);
+    try {
+      EXPECT_TRUE(file.Commit());
+      EXPECT_EQ(c.error, 0);
+      EXPECT_EQ(ReadFile(name), "installer");
+    } catch (const CFileException& e) {
+      EXPECT_EQ(e.m_cause, c.cause);
+      EXPECT_EQ(e.m_lOsError, c.osError);
+      EXPECT_EQ(e.m_strFileName, name);
+      EXPECT_TRUE(Listing(folder).empty());
+    }
+    EXPECT_EQ(g_flush.calls, 1);
+    EXPECT_FALSE(g_flush.nameTaken);
+    g_flush = FlushWatch{};
+  }
 }
 
 TEST_P(NewFilePosix, SignalThatEndsTheRunLeavesNothing) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -359,14 +360,20 @@ int ListWindows() {
 
 // --- files and programs ---
 
-// Holds a file the way another program would (share mode 0) until the stop
-// file appears, for at most a minute.
-int Hold(const wchar_t* path, const wchar_t* stopFile) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+// Holds a file the way another program would (share mode 0, or with
+// "shared" every kind of sharing, as a viewer does) until the stop file
+// appears, or for a number of milliseconds given in its place; for at most
+// a minute.
+int Hold(const wchar_t* path, const wchar_t* stopFile, bool shared) {
+  const DWORD share = shared ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
+  HANDLE file = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail("cannot hold " + std::to_string(GetLastError()));
   Print("held");
-  for (int i = 0; i < 1200 && GetFileAttributesW(stopFile) == INVALID_FILE_ATTRIBUTES; ++i) {
-    Sleep(50);
+  const bool timed = stopFile[0] >= L'0' && stopFile[0] <= L'9';
+  const ULONGLONG end = GetTickCount64() + (timed ? std::wcstoul(stopFile, nullptr, 10) : 60000);
+  while (GetTickCount64() < end &&
+         (timed || GetFileAttributesW(stopFile) == INVALID_FILE_ATTRIBUTES)) {
+    Sleep(10);
   }
   CloseHandle(file);
   return 0;
@@ -405,7 +412,7 @@ int Run(const wchar_t* folder, const wchar_t* program) {
 int Usage() {
   Print(
       "usage: probe dialog EXE ID | version EXE | icon EXE ID | manifest EXE | windows |"
-      " hold FILE STOPFILE | run FOLDER EXE | shortname FILE");
+      " hold FILE STOPFILE|MS [shared] | run FOLDER EXE | shortname FILE");
   return 2;
 }
 
@@ -420,7 +427,9 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"icon" && argc == 4) return DumpIcon(argv[2], std::wcstoul(argv[3], nullptr, 10));
   if (mode == L"manifest" && argc == 3) return DumpManifest(argv[2]);
   if (mode == L"windows" && argc == 2) return ListWindows();
-  if (mode == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
+  if (mode == L"hold" && (argc == 4 || argc == 5)) {
+    return Hold(argv[2], argv[3], argc == 5 && std::wstring(argv[4]) == L"shared");
+  }
   if (mode == L"run" && argc == 4) return Run(argv[2], argv[3]);
   if (mode == L"shortname" && argc == 3) return ShortName(argv[2]);
   return Usage();

@@ -4,9 +4,9 @@
 # key presses, read back through a helper that lists the dialogs on screen.
 #
 # Usage: run_wine_tests.sh NWD4_322.exe NWD_SPLIT WORKDIR [TEMPLATE_DUMP]
-#   NWD4_322.exe   the cross-built program; probe.exe, marker.exe and
-#                  error_causes.exe are expected in tests/wine/ beside it
-#                  (same build tree)
+#   NWD4_322.exe   the cross-built program; probe.exe, marker.exe,
+#                  error_causes.exe and zone_check.exe are expected in
+#                  tests/wine/ beside it (same build tree)
 #   NWD_SPLIT      the native part-set cutter
 #   WORKDIR        scratch folder under the build tree: the Wine prefix, the
 #                  part sets and the screenshots (windows-*.png) go there
@@ -35,9 +35,10 @@ HELPERS=$(dirname "$EXE")/tests/wine
 PROBE=$HELPERS/probe.exe
 MARKER=$HELPERS/marker.exe
 ERROR_CAUSES=$HELPERS/error_causes.exe
+ZONE_CHECK=$HELPERS/zone_check.exe
 TEMPLATE_DUMP=${4:-$(dirname "$SPLIT")/tests/wine/template_dump}
 
-for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES"; do
+for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES" "$ZONE_CHECK"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
 
@@ -650,6 +651,180 @@ test_join_interrupted() {
   rm -rf "$dir"
 }
 
+# --- what real Windows does and Wine mostly hides ---
+# Each case is one row of a table; what only real Windows can show (NTFS
+# streams moving with a rename, flush ordering on the disk) is argued where
+# the backend does it.
+
+# hold_file DIR FILE UNTIL [shared]: another program holds FILE in DIR until
+# the file UNTIL appears or for UNTIL milliseconds (probe hold).
+hold_file() {
+  local dir=$1
+  rm -f "$dir/hold.out"
+  (cd "$dir" && exec timeout 70 wine "$PROBE" hold "$2" "$3" ${4:+"$4"} >"$dir/hold.out" 2>&1) &
+  HOLDER=$!
+  BG_PIDS+=("$HOLDER")
+  for _ in $(seq 100); do grep -q held "$dir/hold.out" 2>/dev/null && break; sleep 0.05; done
+}
+
+# joined NAME DIR: the run ended with the payload under the output's name.
+joined() {
+  if program_ends && cmp -s "$MARKER" "$2/$OUTPUT_NAME"; then
+    pass "$1: joined"
+  else
+    fail "$1: joined" "$(ls -la "$2")"
+  fi
+}
+
+# Rows: name | file held | until (ms or a stop file) | sharing | held from
+# (start: before the program starts; execute: from just before Enter) |
+# outcome (joined, or missing: the not-found message within the second).
+HELD_CASES='first part held 700 ms|NWD4_322.001|700||start|joined
+part 2 held 600 ms from Execute|NWD4_322.002|600||execute|joined
+part 3 held throughout|NWD4_322.003|release.flag||execute|missing
+old output held with delete sharing|OUTPUT|release.flag|shared|execute|joined'
+test_held_for_a_moment() {
+  local name file until share when outcome dir w
+  while IFS='|' read -r name file until share when outcome; do
+    dir=$(new_set "held-${name// /-}" 3)
+    [ "$file" = OUTPUT ] && file=$OUTPUT_NAME && echo old >"$dir/$file"
+    [ "$when" = start ] && hold_file "$dir" "$file" "$until" "$share"
+    start_program "$dir"
+    w=$(x_window "$DIALOG_X")
+    if [ -z "$w" ]; then
+      fail "$name: the dialog appears"
+      touch "$dir/release.flag"
+      continue
+    fi
+    [ "$when" = execute ] && hold_file "$dir" "$file" "$until" "$share"
+    local pressed=$SECONDS
+    press "$w" Return
+    if [ "$outcome" = missing ]; then
+      expect_message "$name" "$file"'\n上記のファイルが見つかりません。\n終了します。' "$DIALOG_TITLE"
+      [ $((SECONDS - pressed)) -le 4 ] || fail "$name: the wait is bounded" "$((SECONDS - pressed)) s"
+    else
+      joined "$name" "$dir"
+    fi
+    touch "$dir/release.flag"
+    wait "$HOLDER" 2>/dev/null
+    local left
+    left=$(ls -A "$dir" | grep -v -x -e 'NWD4_322\..*' -e "$OUTPUT_NAME" -e marker.txt -e hold.out \
+      -e release.flag)
+    [ -z "$left" ] || fail "$name: nothing else is left in the folder" "$left"
+  done <<<"$HELD_CASES"
+}
+
+# A folder on drive C: that really lies on another drive (what a junction or
+# a mounted folder makes on Windows; a link into another Wine drive here) is
+# judged by that drive. Rows: Wine drive folder | its kind.
+LINKED_CASES='drive-cdrom|CD-ROM D:
+drive-network|network drive N:'
+test_linked_folder() {
+  local target kind dir link
+  while IFS='|' read -r target kind; do
+    dir=$(new_set "$target/linked" 3)
+    link=nwd-link-${target#drive-}
+    ln -sfn "$dir" "$WINEPREFIX/drive_c/$link"
+    start_program_in "C:\\$link" "C:\\$link\\NWD4_322.exe"
+    expect_message "folder on C: linked into the $kind" 'ハードディスク上で実行してください。' -
+    rm -f "$WINEPREFIX/drive_c/$link"
+  done <<<"$LINKED_CASES"
+}
+
+# The output is flushed before it is named: the Wine server runs with
+# flush_watch preloaded, which notes each flush under the name the file has
+# then, and with NWD_FLUSH_FAIL makes it fail as a failing disk does. Rows:
+# name | extra environment setting | outcome.
+FLUSH_CASES='flush before the name|NWD_FLUSH_FAIL=|joined
+failing flush|NWD_FLUSH_FAIL=1|refused'
+test_flush() {
+  local watch=$WORK/flush_watch.so
+  gcc -shared -fPIC -O1 "$SRC/tests/wine/flush_watch.c" -o "$watch" -ldl || {
+    fail "flush: flush_watch builds"
+    return
+  }
+  local name extra outcome dir log
+  while IFS='|' read -r name extra outcome; do
+    dir=$(new_set "flush-${name// /-}" 3)
+    log=$WORK/flush.log
+    rm -f "$log"
+    # A server of its own, started by the program with the watch preloaded.
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    start_program "$dir" LD_PRELOAD="$watch" NWD_FLUSH_WATCH="$dir/" NWD_FLUSH_LOG="$log" "$extra"
+    press "$(x_window "$DIALOG_X")" Return
+    if [ "$outcome" = joined ]; then
+      joined "$name" "$dir"
+      if grep -q -x -E "flush $OUTPUT_NAME\.[0-9]+\.incomplete" "$log" 2>/dev/null; then
+        pass "$name: the output was flushed while it had no name"
+      else
+        fail "$name: the output was flushed while it had no name" "$(cat "$log" 2>&1)"
+      fi
+    else
+      local path
+      path=$(winpath "$dir/$OUTPUT_NAME" | sed 's/\\/\\\\/g')
+      expect_message "$name" "$path へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。" -
+      local left
+      left=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*')
+      if [ -z "$left" ]; then pass "$name: nothing is left"; else fail "$name: nothing is left" "$left"; fi
+    fi
+  done <<<"$FLUSH_CASES"
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+}
+
+# The least trusted mark of the web of the program and the parts is the one
+# the output is to carry. Wine keeps a stream beside its file; its volumes
+# report no streams, so a whole run writes none (as on FAT), and the
+# backend's reading and writing are checked through zone_check. Rows: name |
+# program's mark | part 1's | part 2's | zone. Marks are printf formats, "-"
+# for none.
+ZONE_CASES='no marks|-|-|-|-1
+one part from the internet|-|-|[ZoneTransfer]\r\nZoneId=3\r\n|3
+the least trusted of three|[ZoneTransfer]\r\nZoneId=1\r\n|[ZoneTransfer]\r\nZoneId=4\r\n|[ZoneTransfer]\r\nZoneId=2\r\n|4
+other sections, spacing and case|[HostUrl]\r\nZoneId=4\r\n[zonetransfer]\r\n  zoneid = 2 \r\nReferrerUrl=x\r\n|-|-|2
+a mark without a zone|garbage|-|-|3
+UTF-16|\xff\xfe[\0Z\0o\0n\0e\0T\0r\0a\0n\0s\0f\0e\0r\0]\0\r\0\n\0Z\0o\0n\0e\0I\0d\0=\0004\0|-|-|4'
+test_zone_marks() {
+  local dir=$CASES/zones name m0 m1 m2 zone out
+  rm -rf "$dir" && mkdir -p "$dir"
+  while IFS='|' read -r name m0 m1 m2 zone; do
+    rm -f "$dir"/*
+    local i=0 mark files=()
+    for mark in "$m0" "$m1" "$m2"; do
+      touch "$dir/source$i"
+      # shellcheck disable=SC2059 # the marks are printf formats
+      [ "$mark" = - ] || printf "$mark" >"$dir/source$i:Zone.Identifier"
+      files+=("$(winpath "$dir/source$i")")
+      i=$((i + 1))
+    done
+    touch "$dir/output"
+    out=$(timeout 20 wine "$ZONE_CHECK" --write "$(winpath "$dir/output")" "${files[@]}" 2>/dev/null |
+      tr -d '\r')
+    local want=""
+    [ "$zone" = -1 ] || want=$(printf '[ZoneTransfer]\r\nZoneId=%s\r\n' "$zone" | od -c)
+    if [[ "$out" == *"-> $zone" ]] &&
+      [ "$({ od -c <"$dir/output:Zone.Identifier"; } 2>/dev/null)" = "$want" ]; then
+      pass "mark of the web, $name: zone $zone"
+    else
+      fail "mark of the web, $name: zone $zone" "$out"
+    fi
+  done <<<"$ZONE_CASES"
+
+  dir=$(new_set marked 3)
+  printf '[ZoneTransfer]\r\nZoneId=3\r\n' >"$dir/NWD4_322.002:Zone.Identifier"
+  start_program "$dir"
+  press "$(x_window "$DIALOG_X")" Return
+  joined "marked parts on a volume without streams" "$dir"
+  local streams
+  streams=$(ls "$dir" | grep -F ':' | grep -v -x -F 'NWD4_322.002:Zone.Identifier')
+  if [ -z "$streams" ]; then
+    pass "marked parts on a volume without streams: no stream is written"
+  else
+    fail "marked parts on a volume without streams: no stream is written" "$streams"
+  fi
+}
+
 OUTPUT_NAME='セットアップ.exe'
 
 prepare_prefix
@@ -668,6 +843,10 @@ test_join_interrupted
 test_first_part_missing
 test_drive d cdrom
 test_drive n network
+test_held_for_a_moment
+test_linked_folder
+test_flush
+test_zone_marks
 test_help_fails
 # Last: Wine's help viewer stays behind until the end.
 test_help_viewer
