@@ -13,7 +13,7 @@ constexpr const char* kCancelLabel = "キャンセル";
 constexpr int kContentWidth = 360;
 // Events handled per update at most: a flood of them must not hold up the
 // join, which comes back within a block's time anyway.
-constexpr int kMaxEventsPerUpdate = 64;
+constexpr int kMaxEventsPerUpdate = 256;
 
 struct ProgressWindow {
   GtkWidget* window = nullptr;

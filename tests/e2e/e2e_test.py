@@ -19,6 +19,7 @@ import traceback
 
 import pyatspi
 
+import slow_disk
 import xwin
 
 PROGRAM, SPLIT, WORK = (os.path.abspath(a) for a in sys.argv[1:4])
@@ -112,7 +113,7 @@ STUB_BIN = stub_launcher()
 class Run:
     """One run of the program in a folder; killed if a test leaves it."""
 
-    def __init__(self, folder, name):
+    def __init__(self, folder, name, preexec_fn=None):
         self.folder = folder
         self.record = os.path.join(WORK, "cases", name + ".launches")
         if os.path.exists(self.record):
@@ -127,7 +128,7 @@ class Run:
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen([PROGRAM], cwd=folder, env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr_file)
+                                        stderr=self.stderr_file, preexec_fn=preexec_fn)
         self.pid = self.process.pid
 
     def windows(self):
@@ -569,6 +570,147 @@ def test_output_is_launched_where_the_folder_was_moved():
         run.kill()
 
 
+# --- the progress of a long join ---
+
+WRITING = " を作成しています…"
+CANCEL_LABEL = "キャンセル"
+# A join of 64 MiB read at 16 MB/s (a slow USB disk) takes about 4 s: long enough to show its
+# window, to read it and to stop it well before the end.
+SLOW_SET_SIZE = 64 * 1024 * 1024
+SLOW_READ_RATE = 16 * 1000 * 1000
+
+
+class Skipped(Exception):
+    pass
+
+
+def slow_part_set(name, output_name):
+    """A set that is read from the disk, and a disk that reads it slowly;
+    returns the folder, the source and the slow disk."""
+    folder = fresh_folder(name)
+    source = random.Random(name).randbytes(SLOW_SET_SIZE)
+    source_path = os.path.join(WORK, "slow-source.bin")
+    with open(source_path, "wb") as f:
+        f.write(source)
+    subprocess.run([SPLIT, "--parts", "3", "--output-name", output_name, source_path, folder],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.remove(source_path)
+    slow_disk.evict([os.path.join(folder, n) for n in os.listdir(folder)])
+    try:
+        disk = slow_disk.SlowDisk(folder, SLOW_READ_RATE)
+    except slow_disk.Unavailable as e:
+        raise Skipped(f"no slow disk here ({e})") from e
+    return folder, source, disk
+
+
+def progress_window(run):
+    """The progress window once it is up, read back: its X window and its
+    accessible."""
+    window = run.window_titled(MESSAGE_CAPTION)
+    accessible = accessible_window(run.pid, MESSAGE_CAPTION)
+    check(accessible.getRole() != pyatspi.ROLE_ALERT, "a progress window, not a message")
+    return window, accessible
+
+
+def check_progress_window(accessible, output_name):
+    check_equal(label_texts(accessible), [output_name + WRITING], "text of the progress window")
+    check_equal(button_labels(accessible), [CANCEL_LABEL], "buttons of the progress window")
+    bars = descendants(accessible, pyatspi.ROLE_PROGRESS_BAR)
+    check_equal(len(bars), 1, "progress bars")
+    value = bars[0].queryValue()
+    check(0.0 <= value.currentValue < value.maximumValue,
+          f"the bar under its end ({value.currentValue} of {value.maximumValue})")
+
+
+def click_cancel(window, accessible):
+    click(descendants(accessible, pyatspi.ROLE_PUSH_BUTTON)[0])
+
+
+def escape_progress(window, accessible):
+    press(window, "Escape")
+
+
+def close_progress(window, accessible):
+    X.request_close(window)
+
+
+def test_long_join_can_be_stopped():
+    output_name = "インストーラ.EXE"
+    for stop in (click_cancel, escape_progress, close_progress):
+        folder, _, disk = slow_part_set("progress-" + stop.__name__, output_name)
+        before = os.listdir(folder)
+        run = Run(folder, "progress-" + stop.__name__, preexec_fn=disk.join)
+        try:
+            press(run.window_titled(CAPTION), "Return")
+            started = time.monotonic()
+            window, accessible = progress_window(run)
+            shown_after = time.monotonic() - started
+            check(shown_after >= 0.4, f"the window waits half a second ({shown_after:.2f} s)")
+            check_progress_window(accessible, output_name)
+            check_equal(X.transient_for(window), None, "owner of the progress window")
+            if stop is click_cancel:
+                screenshot(window, "linux-progress.png")
+            stop(window, accessible)
+            run.wait_exit(watch_titles=(CAPTION,))
+            took = time.monotonic() - started
+            check(took < SLOW_SET_SIZE / SLOW_READ_RATE,
+                  f"{stop.__name__}: stopped before the join could end ({took:.2f} s, "
+                  f"window after {shown_after:.2f} s)")
+            check_equal(run.process.returncode, 0, "exit status")
+            check_no_output(folder, before)
+            check_equal(run.launches(False), [], "launches")
+        finally:
+            run.kill()
+            disk.remove()
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_long_join_ends_its_window_before_the_launch_or_a_message():
+    output_name = "SETUP.EXE"
+    folder, source, disk = slow_part_set("progress-whole", output_name)
+    run = Run(folder, "progress-whole", preexec_fn=disk.join)
+    try:
+        press(run.window_titled(CAPTION), "Return")
+        progress_window(run)
+        run.wait_exit()
+        with open(os.path.join(folder, output_name), "rb") as f:
+            check(f.read() == source, "the output is the source, byte for byte")
+        check_equal(run.launches(True), [os.path.join(folder, output_name)], "launches")
+    finally:
+        run.kill()
+        disk.remove()
+        shutil.rmtree(folder, ignore_errors=True)
+
+    # The last part goes while the window is up: the message comes alone.
+    folder, _, disk = slow_part_set("progress-message", output_name)
+    before = [n for n in os.listdir(folder) if n != "NWD4_322.003"]
+    run = Run(folder, "progress-message", preexec_fn=disk.join)
+    try:
+        press(run.window_titled(CAPTION), "Return")
+        progress_window(run)
+        os.remove(os.path.join(folder, "NWD4_322.003"))
+
+        def message_up():
+            for app in pyatspi.Registry.getDesktop(0):
+                try:
+                    if app is not None and app.get_process_id() == run.pid:
+                        return any(w is not None and w.getRole() == pyatspi.ROLE_ALERT
+                                   for w in app)
+                except Exception:
+                    continue
+            return False
+        wait_for(message_up, WINDOW_TIMEOUT, "the message")
+        message = check_message(run, "NWD4_322.003がオープンできません。", owner=None)
+        dismiss(run, message)
+        run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+    finally:
+        run.kill()
+        disk.remove()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 TESTS = [
     test_execute_joins_and_launches,
     test_escape_cancels,
@@ -584,18 +726,23 @@ TESTS = [
     test_part_reached_through_the_output_name_is_kept,
     test_run_ended_during_the_join_leaves_nothing_under_the_name,
     test_output_is_launched_where_the_folder_was_moved,
+    test_long_join_can_be_stopped,
+    test_long_join_ends_its_window_before_the_launch_or_a_message,
 ]
 
 
 def main():
     os.makedirs(os.path.join(WORK, "cases"), exist_ok=True)
     selected = [t for t in TESTS if len(sys.argv) < 5 or t.__name__ in sys.argv[4:]]
-    passed = failed = 0
+    passed = failed = skipped = 0
     started = time.monotonic()
     for test in selected:
         t0 = time.monotonic()
         try:
             test()
+        except Skipped as e:
+            skipped += 1
+            print(f"skip {test.__name__}: {e}")
         except Exception as e:  # one case's failure must not stop the others
             failed += 1
             print(f"FAIL {test.__name__}: {e}")
@@ -606,7 +753,8 @@ def main():
             print(f"ok   {test.__name__} ({time.monotonic() - t0:.1f} s)")
         sys.stdout.flush()
     print(f"screenshots in {ARTEFACTS}")
-    print(f"{passed} passed, {failed} failed ({time.monotonic() - started:.1f} s)")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped "
+          f"({time.monotonic() - started:.1f} s)")
     return 1 if failed else 0
 
 
