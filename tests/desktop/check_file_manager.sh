@@ -5,15 +5,24 @@
 # part (gio open, as file managers do) brings up the dialog in that set's
 # folder, where Escape ends it without writing anything.
 #
-# Usage: check_file_manager.sh BUILD_DIR WORKDIR
+# Usage: check_file_manager.sh --build BUILD_DIR WORKDIR   (installs it in WORKDIR)
+#        check_file_manager.sh --prefix PREFIX WORKDIR      (an unpacked package's usr/)
 set -euo pipefail
 
-build=$(realpath "$1")
-work=$(realpath -m "$2")
+if [ $# -ne 3 ] || { [ "$1" != --build ] && [ "$1" != --prefix ]; }; then
+  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2
+  exit 2
+fi
+work=$(realpath -m "$3")
 type=application/x-nwd4-322-first-part
 rm -rf "$work"
 mkdir -p "$work/home"
-prefix=$work/prefix
+if [ "$1" = --build ]; then
+  prefix=$work/prefix
+  cmake --install "$(realpath "$2")" --prefix "$prefix" >/dev/null
+else
+  prefix=$(realpath "$2")
+fi
 
 failed=0
 check() {
@@ -27,7 +36,6 @@ check() {
   fi
 }
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
 entry=$prefix/share/applications/nwd4_322.desktop
 check "the entry validates" desktop-file-validate "$entry"
 check "the entry stays out of the menus" grep -q -x 'NoDisplay=true' "$entry"

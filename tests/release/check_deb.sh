@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package of the Linux programs, built from the release preset in
 # a folder of its own and read back with dpkg-deb: the two programs and the
-# icon, dependencies found by dpkg-shlibdeps, no folder of the build machine.
+# icon, the file manager's entry, type and launcher, dependencies found by
+# dpkg-shlibdeps, no folder of the build machine.
 # Usage: check_deb.sh WORKDIR
 set -uo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
@@ -20,11 +21,15 @@ deb=$(ls "$work"/nwd4-322_*_amd64.deb 2>/dev/null)
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }')
 expected="-rwxr-xr-x root/root ./usr/bin/NWD4_322
+-rwxr-xr-x root/root ./usr/bin/nwd4_322-open
 -rwxr-xr-x root/root ./usr/bin/nwd_split
+-rw-r--r-- root/root ./usr/share/applications/nwd4_322.desktop
 -rw-r--r-- root/root ./usr/share/icons/hicolor/16x16/apps/nwd4_322.png
--rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/nwd4_322.png"
+-rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/nwd4_322.png
+-rw-r--r-- root/root ./usr/share/mime/packages/nwd4_322.xml"
 [ "$files" = "$expected" ]
-check "the package holds both programs and the icon in two sizes, owned by root" $? "$files"
+check "the package holds the programs, the launcher, its entry and type, the icons, owned by root" \
+  $? "$files"
 
 info=$(dpkg-deb -I "$deb")
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
@@ -43,4 +48,8 @@ dpkg-deb -x "$deb" "$work/root"
 leaks=$(grep -r -l -a -F -e "$src" -e "$work" "$work/root")
 [ -z "$leaks" ]
 check "no build folder named inside the package" $? "$leaks"
+
+# Opened from the file manager, as the unpacked package installs it.
+out=$(bash "$src/tests/desktop/check_file_manager.sh" --prefix "$work/root/usr" "$work/desktop" 2>&1)
+check "the package's entry and type open a set's first part in its folder" $? "$out"
 exit $failed
