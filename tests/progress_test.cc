@@ -36,6 +36,18 @@ class Progress : public ::testing::Test {
     AfxWinMain();
   }
 
+  // Executes the set in a world of its own, whose clock moves half a second
+  // at every reading unless arrange says otherwise.
+  template <typename Arrange>
+  void JoinIn(fake::Platform& world, Arrange arrange) {
+    CJoinApp run;
+    world.files = fake.files;
+    world.clockStep = CJoinProgress::kDelayMs;
+    arrange(world);
+    world.script = {fake::UserAction::Execute};
+    AfxWinMain();
+  }
+
   // Where the first event starting with head stands in the log; the log's
   // size when there is none.
   std::size_t Find(const std::string& head) const {
@@ -79,12 +91,7 @@ TEST_F(Progress, StoppingAtAnyStepLeavesNothingLaunchesNothingAndSaysNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake::Platform world;
-    CJoinApp run;
-    world.files = fake.files;
-    world.clockStep = CJoinProgress::kDelayMs;
-    world.cancelAtUpdate = c.cancelAt;
-    world.script = {fake::UserAction::Execute};
-    AfxWinMain();
+    JoinIn(world, [&](fake::Platform& w) { w.cancelAtUpdate = c.cancelAt; });
     EXPECT_FALSE(world.Exists("SETUP.EXE"));
     EXPECT_TRUE(world.unnamed.empty());
     EXPECT_TRUE(world.handles.empty());
@@ -112,11 +119,7 @@ TEST_F(Progress, TheWindowAppearsOnlyOnceTheJoinHasTakenHalfASecond) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.msPerReading);
     fake::Platform world;
-    CJoinApp run;
-    world.files = fake.files;
-    world.clockStep = c.msPerReading;
-    world.script = {fake::UserAction::Execute};
-    AfxWinMain();
+    JoinIn(world, [&](fake::Platform& w) { w.clockStep = c.msPerReading; });
     ASSERT_TRUE(world.Exists("SETUP.EXE"));
     const std::size_t shown = world.Events("progress-shown").size();
     EXPECT_EQ(shown, c.blocksBeforeWindow < 4 ? 1u : 0u);
@@ -146,12 +149,7 @@ TEST_F(Progress, TheWindowIsGoneBeforeAnyMessageOfTheJoin) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake::Platform world;
-    CJoinApp run;
-    world.files = fake.files;
-    world.clockStep = CJoinProgress::kDelayMs;
-    c.arrange(world);
-    world.script = {fake::UserAction::Execute};
-    AfxWinMain();
+    JoinIn(world, c.arrange);
     ASSERT_EQ(world.messages.size(), 1u);
     EXPECT_EQ(world.messages[0].text, c.message);
     EXPECT_FALSE(world.messages[0].underProgress);

@@ -7,6 +7,7 @@ its own (run_e2e.sh starts both).
 Usage: e2e_test.py PROGRAM NWD_SPLIT WORKDIR
 """
 
+import contextlib
 import os
 import random
 import shutil
@@ -603,6 +604,20 @@ def slow_part_set(name, output_name):
     return folder, source, disk
 
 
+@contextlib.contextmanager
+def slow_run(name, output_name):
+    """The program started on a slow set; yields the folder, the source and
+    the run, and removes them all afterwards."""
+    folder, source, disk = slow_part_set(name, output_name)
+    run = Run(folder, name, preexec_fn=disk.join)
+    try:
+        yield folder, source, run
+    finally:
+        run.kill()
+        disk.remove()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def progress_window(run):
     """The progress window once it is up, read back: its X window and its
     accessible."""
@@ -637,10 +652,8 @@ def close_progress(window, accessible):
 def test_long_join_can_be_stopped():
     output_name = "インストーラ.EXE"
     for stop in (click_cancel, escape_progress, close_progress):
-        folder, _, disk = slow_part_set("progress-" + stop.__name__, output_name)
-        before = os.listdir(folder)
-        run = Run(folder, "progress-" + stop.__name__, preexec_fn=disk.join)
-        try:
+        with slow_run("progress-" + stop.__name__, output_name) as (folder, _, run):
+            before = os.listdir(folder)
             press(run.window_titled(CAPTION), "Return")
             started = time.monotonic()
             window, accessible = progress_window(run)
@@ -659,33 +672,21 @@ def test_long_join_can_be_stopped():
             check_equal(run.process.returncode, 0, "exit status")
             check_no_output(folder, before)
             check_equal(run.launches(False), [], "launches")
-        finally:
-            run.kill()
-            disk.remove()
-            shutil.rmtree(folder, ignore_errors=True)
 
 
 def test_long_join_ends_its_window_before_the_launch_or_a_message():
     output_name = "SETUP.EXE"
-    folder, source, disk = slow_part_set("progress-whole", output_name)
-    run = Run(folder, "progress-whole", preexec_fn=disk.join)
-    try:
+    with slow_run("progress-whole", output_name) as (folder, source, run):
         press(run.window_titled(CAPTION), "Return")
         progress_window(run)
         run.wait_exit()
         with open(os.path.join(folder, output_name), "rb") as f:
             check(f.read() == source, "the output is the source, byte for byte")
         check_equal(run.launches(True), [os.path.join(folder, output_name)], "launches")
-    finally:
-        run.kill()
-        disk.remove()
-        shutil.rmtree(folder, ignore_errors=True)
 
     # The last part goes while the window is up: the message comes alone.
-    folder, _, disk = slow_part_set("progress-message", output_name)
-    before = [n for n in os.listdir(folder) if n != "NWD4_322.003"]
-    run = Run(folder, "progress-message", preexec_fn=disk.join)
-    try:
+    with slow_run("progress-message", output_name) as (folder, _, run):
+        before = [n for n in os.listdir(folder) if n != "NWD4_322.003"]
         press(run.window_titled(CAPTION), "Return")
         progress_window(run)
         os.remove(os.path.join(folder, "NWD4_322.003"))
@@ -705,10 +706,6 @@ def test_long_join_ends_its_window_before_the_launch_or_a_message():
         run.wait_exit(watch_titles=(MESSAGE_CAPTION,))
         check_no_output(folder, before)
         check_equal(run.launches(False), [], "launches")
-    finally:
-        run.kill()
-        disk.remove()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 TESTS = [
