@@ -1,9 +1,12 @@
 // The join's progress window on GTK 3: the caption, one line naming the
 // output, a bar and a Cancel button. It runs no loop of its own: each update
 // handles what is pending and returns to the join.
-#include <gtk/gtk.h>
-
+#include "platform/backend.h"
+#include "platform/posix/gui_gtk_icon.h"
 #include "platform/progress_backend.h"
+#include "ui/resource.h"
+// After the framework's headers: GLib defines TRUE and FALSE as macros.
+#include <gtk/gtk.h>
 
 namespace {
 
@@ -67,6 +70,12 @@ void* CreateProgressWindow(const std::string& caption, const std::string& text) 
   gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
   gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
   gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+  // The program's icon, as the dialog shows it, for the task bar.
+  if (const IconResource* icon = platform::LoadIconResource(IDR_MAINFRAME)) {
+    GList* images = g_list_append(g_list_append(nullptr, icon->large), icon->small);
+    gtk_window_set_icon_list(GTK_WINDOW(window), images);
+    g_list_free(images);
+  }
 
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
   gtk_container_set_border_width(GTK_CONTAINER(column), 12);

@@ -661,6 +661,7 @@ def test_long_join_can_be_stopped():
             check(shown_after >= 0.4, f"the window waits half a second ({shown_after:.2f} s)")
             check_progress_window(accessible, output_name)
             check_equal(X.transient_for(window), None, "owner of the progress window")
+            check_equal(sorted(X.icon_sizes(window)), [(16, 16), (32, 32)], "icon sizes")
             if stop is click_cancel:
                 screenshot(window, "linux-progress.png")
             stop(window, accessible)
