@@ -3,7 +3,8 @@
 # entry validates and stays out of the menus, the first part's name has its
 # MIME type, the entry is that type's default, and opening a set's first
 # part (gio open, as file managers do) brings up the dialog in that set's
-# folder, where Escape ends it without writing anything.
+# folder (also through xdg-open on a GNOME desktop), where Escape ends it
+# without writing anything.
 #
 # Usage: check_file_manager.sh --build BUILD_DIR WORKDIR   (installs it in WORKDIR)
 #        check_file_manager.sh --prefix PREFIX WORKDIR      (an unpacked package's usr/)
@@ -60,29 +61,38 @@ check "NWD4_322.002 is not" test "$(content_type "$set_dir/NWD4_322.002")" != "$
 check "xdg-mime gives the entry as the type's default" \
   test "$(xdg-mime query default "$type")" = nwd4_322.desktop
 
-# Opened under a headless X server, as a file manager opens it.
+# Opened under a headless X server, as a file manager opens it, and as
+# xdg-open does on a GNOME desktop (through gio): each opener's line tells
+# the folder the dialog came up in, or what went wrong (the accessibility
+# registry started on the way prints a line of its own).
 cat >"$work/open.sh" <<'SH'
 set -u
-gio open "$1/NWD4_322.001" 2>"$2/gio.err" || { echo "gio open failed: $(cat "$2/gio.err")"; exit 1; }
-w=$(timeout 20 xdotool search --sync --onlyvisible --class '^NWD4_322$' | head -1)
-[ -n "$w" ] || { echo "no window"; exit 1; }
-title=$(xprop -id "$w" -notype _NET_WM_NAME)
-[ "$title" = '_NET_WM_NAME = "「ソルネ」PRO NWD4C"' ] || { echo "not the dialog: $title"; exit 1; }
-pid=$(xdotool getwindowpid "$w")
-echo "cwd $(readlink "/proc/$pid/cwd")"
-xdotool windowfocus --sync "$w" key Escape
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && { echo "the program did not end"; exit 1; }
-exit 0
+open_with() {
+  "$@" "$set_dir/NWD4_322.001" 2>"$work/opener.err" ||
+    { echo "$1: failed: $(cat "$work/opener.err")"; return; }
+  local w pid title
+  w=$(timeout 20 xdotool search --sync --onlyvisible --class '^NWD4_322$' | head -1)
+  [ -n "$w" ] || { echo "$1: no window"; return; }
+  title=$(xprop -id "$w" -notype _NET_WM_NAME)
+  [ "$title" = '_NET_WM_NAME = "「ソルネ」PRO NWD4C"' ] || { echo "$1: not the dialog: $title"; return; }
+  pid=$(xdotool getwindowpid "$w")
+  echo "$1: cwd $(readlink "/proc/$pid/cwd")"
+  xdotool windowfocus --sync "$w" key Escape
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then echo "$1: the program did not end"; fi
+}
+set_dir=$1 work=$2
+open_with gio open
+open_with env XDG_CURRENT_DESKTOP=GNOME xdg-open
 SH
 # A desktop session has its bus, which GTK asks for the accessibility bus.
-if out=$(xvfb-run -a -s "-noreset -screen 0 1024x768x24 -nolisten tcp" dbus-run-session -- \
-  bash "$work/open.sh" "$set_dir" "$work" 2>&1); then
-  check "gio open on the first part shows the dialog in the set's folder" \
-    test "$(grep '^cwd ' <<<"$out")" = "cwd $set_dir"
-else
-  check "gio open on the first part shows the dialog: $out" false
-fi
+out=$(xvfb-run -a -s "-noreset -screen 0 1024x768x24 -nolisten tcp" dbus-run-session -- \
+  bash "$work/open.sh" "$set_dir" "$work" 2>/dev/null | grep -E '^(gio|env): ') || true
+expected="gio: cwd $set_dir
+env: cwd $set_dir"
+check "gio open and xdg-open on the first part show the dialog in the set's folder" \
+  test "$out" = "$expected"
+[ "$out" = "$expected" ] || cat -A <<<"$out"
 check "Escape ends it, nothing written, no name run by a shell" \
   test "$(ls "$set_dir")" = "$before" -a ! -e "$work/injected" -a ! -e injected
 
