@@ -575,9 +575,9 @@ def test_output_is_launched_where_the_folder_was_moved():
 
 WRITING = " を作成しています…"
 CANCEL_LABEL = "キャンセル"
-# A join of 64 MiB read at 16 MB/s (a slow USB disk) takes about 4 s: long enough to show its
+# A join of 96 MiB read at 16 MB/s (a slow USB disk) takes about 6 s: long enough to show its
 # window, to read it and to stop it well before the end.
-SLOW_SET_SIZE = 64 * 1024 * 1024
+SLOW_SET_SIZE = 96 * 1024 * 1024
 SLOW_READ_RATE = 16 * 1000 * 1000
 
 

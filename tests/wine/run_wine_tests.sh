@@ -681,7 +681,7 @@ test_join_interrupted() {
 
 # A long join, made so honestly: the parts are pushed out of the page cache
 # and the program reads them through a block-I/O cgroup limited to 16 MB/s
-# (a slow USB disk), so 64 MiB take about 4 s. Its progress window comes up
+# (a slow USB disk), so 96 MiB take about 6 s. Its progress window comes up
 # after about half a second with the program's caption, says what it writes,
 # and the key given stops the join: Space on the focused Cancel button,
 # Escape, or Alt+F4 (the close button's command). Nothing is left, nothing
@@ -691,8 +691,8 @@ SLOW_RATE=16000000
 test_progress_stopped() {
   local name=$1 key=$2 shot=${3:-} dir=$CASES/progress-$2 padded=$WORK/padded.exe
   rm -rf "$dir" && mkdir -p "$dir" && cp "$EXE" "$dir/NWD4_322.exe"
-  # The marker, padded to 64 MiB: started by mistake, it would say so.
-  cp "$MARKER" "$padded" && truncate -s 64M "$padded"
+  # The marker, padded to 96 MiB: started by mistake, it would say so.
+  cp "$MARKER" "$padded" && truncate -s 96M "$padded"
   "$SPLIT" --parts 3 --output-name "$OUTPUT_NAME" "$padded" "$dir" >/dev/null
   rm -f "$padded"
   python3 "$SLOW_DISK" evict "$dir"/NWD4_322.0*
@@ -746,7 +746,7 @@ test_progress_stopped() {
     local took=$((($(date +%s%N) - started) / 1000000))
     listing=$(ls "$dir" | tr '\n' ' ')
     if [ "$listing" = "NWD4_322.001 NWD4_322.002 NWD4_322.003 NWD4_322.exe " ] &&
-      [ "$took" -lt 4000 ]; then
+      [ "$took" -lt 6000 ]; then
       pass "progress window, $name: the join stops after $took ms, nothing left or started"
     else
       fail "progress window, $name: the join stops, nothing left or started" \
