@@ -38,8 +38,9 @@ class CJoinApp : public CWinApp {
  private:
   // TRUE when the name reaches one of the set's parts or the program file.
   BOOL IsFileOfTheSet(const std::string& fileName) const;
-  // Copies every payload into the open output. FALSE when a part could not
-  // be opened (after saying so); platform errors pass as exceptions.
+  // Copies every payload into the open output, showing its progress once it
+  // takes a while. FALSE when a part could not be opened (after saying so)
+  // or the user stopped it; platform errors pass as exceptions.
   BOOL CopyPayloads(CFile& output, unsigned char* buffer);
   // Starts the output where it was written.
   void LaunchOutput();

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "join/join_app.h"
+#include "platform/progress.h"
 #include "platform/system.h"
 
 namespace {
@@ -11,6 +12,7 @@ namespace {
 constexpr const char* kCannotCreateOutput = "をオープンできません。";
 constexpr const char* kCannotOpenPart = "がオープンできません。";
 constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
+constexpr const char* kWritingOutput = " を作成しています…";
 
 }  // namespace
 
@@ -75,6 +77,9 @@ BOOL CJoinApp::CopyPayloads(CFile& output, unsigned char* buffer) {
   // The verification has just passed, so the total is not negative; the
   // 64-bit count still never lets a wrapped value move a negative block.
   std::int64_t remaining = std::max<std::int64_t>(m_divHeader.nTotalSize, 0);
+  // Gone before this function is left, however it is left: before any
+  // message of the joiner and before the launch.
+  CJoinProgress progress(m_strOutputName + kWritingOutput, static_cast<std::uint64_t>(remaining));
 
   for (std::int32_t i = 1; i <= m_divHeader.nPartCount; ++i) {
     const std::string name = PartFileName(i);
@@ -82,6 +87,7 @@ BOOL CJoinApp::CopyPayloads(CFile& output, unsigned char* buffer) {
     if (!part.Open(name, CFile::modeRead)) {
       // The output stays open, holding what was written, until the user has
       // read this.
+      progress.End();
       AfxMessageBox(name + kCannotOpenPart);
       return FALSE;
     }
@@ -103,6 +109,8 @@ BOOL CJoinApp::CopyPayloads(CFile& output, unsigned char* buffer) {
       }
       n -= block;
       remaining -= block;
+      // The user stopped the join: it ends as a failed one, without a word.
+      if (!progress.Step(block)) return FALSE;
     }
     part.Close();
   }

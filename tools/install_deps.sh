@@ -16,8 +16,9 @@ packages=(
   fonts-ipafont-gothic
   # the Windows program and its tests
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64
-  # the program opens what it joined with the desktop's opener
-  xdg-utils
+  # the program opens what it joined with the desktop's opener, and is
+  # opened from the file manager through its desktop entry and MIME type
+  xdg-utils desktop-file-utils shared-mime-info libglib2.0-bin
   # the Debian package: its dependencies found by dpkg-shlibdeps, checked
   # by lintian; the manual pages rendered by man
   dpkg-dev file lintian man-db

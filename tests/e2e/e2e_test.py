@@ -7,6 +7,7 @@ its own (run_e2e.sh starts both).
 Usage: e2e_test.py PROGRAM NWD_SPLIT WORKDIR
 """
 
+import contextlib
 import os
 import random
 import shutil
@@ -19,6 +20,7 @@ import traceback
 
 import pyatspi
 
+import slow_disk
 import xwin
 
 PROGRAM, SPLIT, WORK = (os.path.abspath(a) for a in sys.argv[1:4])
@@ -120,7 +122,7 @@ STUB_BIN = stub_launcher()
 class Run:
     """One run of the program in a folder; killed if a test leaves it."""
 
-    def __init__(self, folder, name, opener="succeeds", env_changes=None):
+    def __init__(self, folder, name, opener="succeeds", env_changes=None, preexec_fn=None):
         self.folder = folder
         self.record = os.path.join(WORK, "cases", name + ".launches")
         if os.path.exists(self.record):
@@ -137,7 +139,7 @@ class Run:
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen([PROGRAM], cwd=folder, env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr_file)
+                                        stderr=self.stderr_file, preexec_fn=preexec_fn)
         self.pid = self.process.pid
 
     def windows(self):
@@ -659,6 +661,143 @@ def test_display_that_refuses_is_named_on_standard_error():
         run.kill()
 
 
+# --- the progress of a long join ---
+
+WRITING = " を作成しています…"
+CANCEL_LABEL = "キャンセル"
+# A join of 96 MiB read at 16 MB/s (a slow USB disk) takes about 6 s: long enough to show its
+# window, to read it and to stop it well before the end.
+SLOW_SET_SIZE = 96 * 1024 * 1024
+SLOW_READ_RATE = 16 * 1000 * 1000
+
+
+class Skipped(Exception):
+    pass
+
+
+def slow_part_set(name, output_name):
+    """A set that is read from the disk, and a disk that reads it slowly;
+    returns the folder, the source and the slow disk."""
+    folder = fresh_folder(name)
+    source = random.Random(name).randbytes(SLOW_SET_SIZE)
+    source_path = os.path.join(WORK, "slow-source.bin")
+    with open(source_path, "wb") as f:
+        f.write(source)
+    subprocess.run([SPLIT, "--parts", "3", "--output-name", output_name, source_path, folder],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.remove(source_path)
+    slow_disk.evict([os.path.join(folder, n) for n in os.listdir(folder)])
+    try:
+        disk = slow_disk.SlowDisk(folder, SLOW_READ_RATE)
+    except slow_disk.Unavailable as e:
+        raise Skipped(f"no slow disk here ({e})") from e
+    return folder, source, disk
+
+
+@contextlib.contextmanager
+def slow_run(name, output_name):
+    """The program started on a slow set; yields the folder, the source and
+    the run, and removes them all afterwards."""
+    folder, source, disk = slow_part_set(name, output_name)
+    run = Run(folder, name, preexec_fn=disk.join)
+    try:
+        yield folder, source, run
+    finally:
+        run.kill()
+        disk.remove()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def progress_window(run):
+    """The progress window once it is up, read back: its X window and its
+    accessible."""
+    window = run.window_titled(MESSAGE_CAPTION)
+    accessible = accessible_window(run.pid, MESSAGE_CAPTION)
+    check(accessible.getRole() != pyatspi.ROLE_ALERT, "a progress window, not a message")
+    return window, accessible
+
+
+def check_progress_window(accessible, output_name):
+    check_equal(label_texts(accessible), [output_name + WRITING], "text of the progress window")
+    check_equal(button_labels(accessible), [CANCEL_LABEL], "buttons of the progress window")
+    bars = descendants(accessible, pyatspi.ROLE_PROGRESS_BAR)
+    check_equal(len(bars), 1, "progress bars")
+    value = bars[0].queryValue()
+    check(0.0 <= value.currentValue < value.maximumValue,
+          f"the bar under its end ({value.currentValue} of {value.maximumValue})")
+
+
+def click_cancel(window, accessible):
+    click(descendants(accessible, pyatspi.ROLE_PUSH_BUTTON)[0])
+
+
+def escape_progress(window, accessible):
+    press(window, "Escape")
+
+
+def close_progress(window, accessible):
+    X.request_close(window)
+
+
+def test_long_join_can_be_stopped():
+    output_name = "インストーラ.EXE"
+    for stop in (click_cancel, escape_progress, close_progress):
+        with slow_run("progress-" + stop.__name__, output_name) as (folder, _, run):
+            before = os.listdir(folder)
+            press(run.window_titled(CAPTION), "Return")
+            started = time.monotonic()
+            window, accessible = progress_window(run)
+            shown_after = time.monotonic() - started
+            check(shown_after >= 0.4, f"the window waits half a second ({shown_after:.2f} s)")
+            check_progress_window(accessible, output_name)
+            check_equal(X.transient_for(window), None, "owner of the progress window")
+            check_equal(sorted(X.icon_sizes(window)), [(16, 16), (32, 32)], "icon sizes")
+            if stop is click_cancel:
+                screenshot(window, "linux-progress.png")
+            stop(window, accessible)
+            run.wait_exit(0, watch_titles=(CAPTION,))
+            took = time.monotonic() - started
+            check(took < SLOW_SET_SIZE / SLOW_READ_RATE,
+                  f"{stop.__name__}: stopped before the join could end ({took:.2f} s, "
+                  f"window after {shown_after:.2f} s)")
+            check_no_output(folder, before)
+            check_equal(run.launches(False), [], "launches")
+
+
+def test_long_join_ends_its_window_before_the_launch_or_a_message():
+    output_name = "SETUP.EXE"
+    with slow_run("progress-whole", output_name) as (folder, source, run):
+        press(run.window_titled(CAPTION), "Return")
+        progress_window(run)
+        run.wait_exit(0)
+        with open(os.path.join(folder, output_name), "rb") as f:
+            check(f.read() == source, "the output is the source, byte for byte")
+        check_equal(run.launches(True), [os.path.join(folder, output_name)], "launches")
+
+    # The last part goes while the window is up: the message comes alone.
+    with slow_run("progress-message", output_name) as (folder, _, run):
+        before = [n for n in os.listdir(folder) if n != "NWD4_322.003"]
+        press(run.window_titled(CAPTION), "Return")
+        progress_window(run)
+        os.remove(os.path.join(folder, "NWD4_322.003"))
+
+        def message_up():
+            for app in pyatspi.Registry.getDesktop(0):
+                try:
+                    if app is not None and app.get_process_id() == run.pid:
+                        return any(w is not None and w.getRole() == pyatspi.ROLE_ALERT
+                                   for w in app)
+                except Exception:
+                    continue
+            return False
+        wait_for(message_up, WINDOW_TIMEOUT, "the message")
+        message = check_message(run, "NWD4_322.003がオープンできません。", owner=None)
+        dismiss(run, message)
+        run.wait_exit(1, watch_titles=(MESSAGE_CAPTION,))
+        check_no_output(folder, before)
+        check_equal(run.launches(False), [], "launches")
+
+
 TESTS = [
     test_execute_joins_and_launches,
     test_escape_cancels,
@@ -677,18 +816,23 @@ TESTS = [
     test_opener_that_fails_gets_a_message_naming_the_file,
     test_opener_that_stays_does_not_hold_the_program,
     test_display_that_refuses_is_named_on_standard_error,
+    test_long_join_can_be_stopped,
+    test_long_join_ends_its_window_before_the_launch_or_a_message,
 ]
 
 
 def main():
     os.makedirs(os.path.join(WORK, "cases"), exist_ok=True)
     selected = [t for t in TESTS if len(sys.argv) < 5 or t.__name__ in sys.argv[4:]]
-    passed = failed = 0
+    passed = failed = skipped = 0
     started = time.monotonic()
     for test in selected:
         t0 = time.monotonic()
         try:
             test()
+        except Skipped as e:
+            skipped += 1
+            print(f"skip {test.__name__}: {e}")
         except Exception as e:  # one case's failure must not stop the others
             failed += 1
             print(f"FAIL {test.__name__}: {e}")
@@ -699,7 +843,8 @@ def main():
             print(f"ok   {test.__name__} ({time.monotonic() - t0:.1f} s)")
         sys.stdout.flush()
     print(f"screenshots in {ARTEFACTS}")
-    print(f"{passed} passed, {failed} failed ({time.monotonic() - started:.1f} s)")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped "
+          f"({time.monotonic() - started:.1f} s)")
     return 1 if failed else 0
 
 

@@ -10,6 +10,7 @@
 
 #include "platform/backend.h"
 #include "platform/dialog.h"
+#include "platform/progress_backend.h"
 #include "platform/system.h"
 #include "platform/window.h"
 
@@ -109,7 +110,10 @@ int Platform::MaybeFail(Op op, const std::string& name) {
   int met = 0;
   for (Fault& fault : faults_) {
     if (fault.op != op || (!fault.name.empty() && fault.name != name)) continue;
-    if (++fault.seen == fault.nth && met == 0) met = fault.cause;
+    if (++fault.seen == fault.nth && met == 0) {
+      met = fault.cause;
+      faultMetAt = log.size();
+    }
   }
   if (met == kNoMemory) throw std::bad_alloc();
   if (met > 0) throw CFileException(met, 1117);
@@ -381,7 +385,8 @@ std::string GetProgramFileName() {
 }
 
 void LaunchFile(const std::string& fullPath) {
-  Platform::Current().log.push_back("launch " + fullPath);
+  Platform& p = Platform::Current();
+  p.log.push_back("launch " + fullPath + (p.progressShown ? " under-progress" : ""));
 }
 
 CGlobalBuffer::CGlobalBuffer(std::size_t size) {
@@ -481,7 +486,7 @@ INT_PTR RunModalDialog(CDialog& dialog) {
 
 int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& caption, UINT type) {
   Platform& p = Platform::Current();
-  p.messages.push_back({text, caption, type, owner, p.OpenFileNames()});
+  p.messages.push_back({text, caption, type, owner, p.OpenFileNames(), p.progressShown});
   const char* icon = (type & MB_ICONMASK) == MB_ICONSTOP          ? "stop"
                      : (type & MB_ICONMASK) == MB_ICONEXCLAMATION ? "exclamation"
                                                                   : "other";
@@ -497,6 +502,38 @@ BOOL StartHelpViewer(const std::string& helpFile, DWORD context) {
 
 HICON LoadIconResource(UINT id) {
   return id == 128 ? reinterpret_cast<HICON>(&g_iconResource) : nullptr;
+}
+
+std::uint64_t TickCount() {
+  Platform& p = Platform::Current();
+  const std::uint64_t now = p.clock;
+  p.clock += p.clockStep;
+  return now;
+}
+
+void* CreateProgressWindow(const std::string& caption, const std::string& text) {
+  Platform& p = Platform::Current();
+  if (!p.progressCanBeShown) {
+    p.log.push_back("progress-failed");
+    return nullptr;
+  }
+  p.progressShown = true;
+  p.log.push_back("progress-shown " + caption + ": " + text);
+  return &p.progressShown;
+}
+
+bool UpdateProgressWindow(void*, std::uint64_t done, std::uint64_t total) {
+  Platform& p = Platform::Current();
+  p.log.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
+  if (++p.progressUpdates != p.cancelAtUpdate) return true;
+  p.log.push_back("progress-cancel");
+  return false;
+}
+
+void DestroyProgressWindow(void*) {
+  Platform& p = Platform::Current();
+  p.progressShown = false;
+  p.log.push_back("progress-gone");
 }
 
 }  // namespace platform

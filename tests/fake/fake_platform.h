@@ -68,6 +68,7 @@ struct Message {
   UINT type;
   CWnd* owner;
   std::vector<std::string> openFiles;  // bare names open while it waited
+  bool underProgress;                  // the progress window was still up
 };
 
 class Platform {
@@ -103,12 +104,25 @@ class Platform {
   CRect clientRect{0, 0, 160, 40};
   bool helpViewerStarts = false;
 
+  // --- the progress window ---
+  // The clock in milliseconds; every reading moves it on by clockStep.
+  std::uint64_t clock = 0;
+  std::uint64_t clockStep = 0;
+  bool progressCanBeShown = true;
+  // The user stops the join while the window handles its nth update
+  // (counting from 1), as with its Cancel button; 0: never.
+  int cancelAtUpdate = 0;
+  int progressUpdates = 0;
+  bool progressShown = false;  // the window is on screen
+
   // --- faults ---
   // The nth call (counting from 1) of op on the named file fails with the
   // cause; name "" matches any call of op.
   void FailOn(Op op, const std::string& name, int cause, int nth = 1);
   // How many of those faults a call has met so far.
   int FaultsMet() const;
+  // The size of the log when a fault was last met.
+  std::size_t faultMetAt = 0;
   // Bytes the disk still takes; a write beyond it completes only in part.
   std::int64_t freeSpace = INT64_MAX;
   // Runs once, just before the nth open of the named file: lets a test

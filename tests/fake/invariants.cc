@@ -64,6 +64,7 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
 
   rule(world.handles.empty(), "a file is left open");
   rule(world.unnamed.empty(), "an unnamed file is left behind");
+  rule(!world.progressShown, "the progress window is left up");
   rule(SameBut(output, world.files, before.files), "a file besides the output changed");
   rule(SameBut(output, world.links, before.links), "a link besides the output changed");
 
@@ -86,7 +87,8 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
        "launched what was not the named output");
 
   bool dialogOpen = false;
-  bool cancelled = false;
+  bool cancelled =
+      std::find(world.log.begin(), world.log.end(), "progress-cancel") != world.log.end();
   int closing = 0;
   std::size_t shown = 0;
   for (std::size_t i = 0; i < log.size(); ++i) {
@@ -107,6 +109,7 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
                                         : MB_ICONEXCLAMATION),
          "wrong icon for: " + message.text);
     rule((message.owner != nullptr) == dialogOpen, "wrong owner for: " + message.text);
+    rule(!message.underProgress, "the progress window is up while this waits: " + message.text);
     // Only a part that cannot be opened is reported while the output, still
     // unnamed, holds what was copied.
     const bool outputMayWait = EndsWith(message.text, kPartCannotOpen);

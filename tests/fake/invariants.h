@@ -28,20 +28,20 @@ Snapshot Snap(const Platform& world);
 // the run must leave it, but for the output's name; output: the name the
 // joined file takes; joined: the bytes it must hold once named, none when
 // the folder holds no set that could be joined.
-// - nothing stays open or unnamed; every file and link but the output is as
-//   before;
+// - nothing stays open or unnamed, no progress window stays up; every file
+//   and link but the output is as before;
 // - under the output's name: the joined bytes if the join named it, else
 //   nothing or the file that was there;
-// - a launch only of that file, once named;
+// - a launch only of that file, once named, with no progress window up;
 // - the stop icon for file errors, the exclamation for every other message
 //   (system-modal for lack of memory); the dialog owns the messages it is
 //   open for, and no file is open while one waits, but the unnamed output
 //   while a part that cannot be opened is reported;
 // - a message that the dialog stays open after is a platform error, lack of
 //   memory or the help viewer's failure, and a platform error in the dialog
-//   always leaves it open;
+//   always leaves it open; none waits under the progress window;
 // - exactly one closing message, unless the output was named or the user
-//   cancelled, and then none.
+//   cancelled the dialog or stopped the join, and then none.
 std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& before,
                                      const std::string& output,
                                      const std::optional<std::vector<unsigned char>>& joined);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "join/join_app.h"
+#include "platform/progress.h"
 #include "platform/system.h"
 #include "tests/fake/invariants.h"
 #include "tests/test_util.h"
@@ -201,6 +202,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const unsigned flags = in.Byte();
   world.helpViewerStarts = flags & 1;
   world.iconic = flags & 2;
+  // A join slow enough to show its progress, and a user who may stop it.
+  if (flags & 4) world.clockStep = CJoinProgress::kDelayMs;
+  world.cancelAtUpdate = static_cast<int>(flags >> 3 & 3);
   for (unsigned n = in.Below(6); n > 0; --n) {
     world.script.push_back(static_cast<fake::UserAction>(in.Below(6)));
   }

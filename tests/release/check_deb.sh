@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package of the Linux programs, built from the release preset in
 # a folder of its own and read back with dpkg-deb: the two programs, the
-# icon, the manual pages, the copyright and changelog, dependencies found by
-# dpkg-shlibdeps, no folder of the build machine, and no error from lintian.
-# Then the CMake install and uninstall of the same build: nothing is left.
+# launcher, the icon, the file manager's entry and type, the manual pages,
+# the copyright and changelog, dependencies found by dpkg-shlibdeps, no
+# folder of the build machine, and no error from lintian. Then the CMake
+# install and uninstall of the same build: nothing is left.
 # Usage: check_deb.sh WORKDIR
 set -uo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
@@ -22,15 +23,19 @@ deb=$(ls "$work"/nwd4-322_*_amd64.deb 2>/dev/null)
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }')
 expected="-rwxr-xr-x root/root ./usr/bin/NWD4_322
+-rwxr-xr-x root/root ./usr/bin/nwd4_322-open
 -rwxr-xr-x root/root ./usr/bin/nwd_split
+-rw-r--r-- root/root ./usr/share/applications/nwd4_322.desktop
 -rw-r--r-- root/root ./usr/share/doc/nwd4-322/changelog.Debian.gz
 -rw-r--r-- root/root ./usr/share/doc/nwd4-322/copyright
 -rw-r--r-- root/root ./usr/share/icons/hicolor/16x16/apps/nwd4_322.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/nwd4_322.png
 -rw-r--r-- root/root ./usr/share/man/man1/NWD4_322.1.gz
--rw-r--r-- root/root ./usr/share/man/man1/nwd_split.1.gz"
+-rw-r--r-- root/root ./usr/share/man/man1/nwd4_322-open.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/nwd_split.1.gz
+-rw-r--r-- root/root ./usr/share/mime/packages/nwd4_322.xml"
 [ "$files" = "$expected" ]
-check "the package holds both programs, their manual pages, the icon in two sizes, the copyright and changelog, owned by root" $? "$files"
+check "the package holds the programs, the launcher, its entry and type, the manual pages, the icon in two sizes, the copyright and changelog, owned by root" $? "$files"
 
 info=$(dpkg-deb -I "$deb")
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
@@ -63,6 +68,10 @@ dpkg-deb -x "$deb" "$work/root"
 leaks=$(grep -r -l -a -F -e "$src" -e "$work" "$work/root")
 [ -z "$leaks" ]
 check "no build folder named inside the package" $? "$leaks"
+
+# Opened from the file manager, as the unpacked package installs it.
+out=$(bash "$src/tests/desktop/check_file_manager.sh" --prefix "$work/root/usr" "$work/desktop" 2>&1)
+check "the package's entry and type open a set's first part in its folder" $? "$out"
 
 rm -rf "$work/prefix"
 cmake --install "$work/build" --prefix "$work/prefix" >/dev/null &&

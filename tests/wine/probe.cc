@@ -4,6 +4,8 @@
 // program in a given folder. Everything it prints is UTF-8, one item a line;
 // line breaks inside texts are printed as \n, so a text is always one line.
 #include <windows.h>
+//
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -321,6 +323,13 @@ BOOL CALLBACK ListControl(HWND control, LPARAM) {
   if (GetParent(control) == nullptr) return TRUE;
   Print("  control " + std::to_string(GetDlgCtrlID(control)) + " " + Utf8(ClassOf(control)) + " " +
         Escaped(WindowText(control)));
+  if (ClassOf(control) == PROGRESS_CLASSW) {
+    DWORD_PTR position = 0;
+    DWORD_PTR high = 0;
+    SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+    SendMessageTimeoutW(control, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &high);
+    Print("  progress " + std::to_string(position) + " of " + std::to_string(high));
+  }
   return TRUE;
 }
 

@@ -213,6 +213,26 @@ compiled helpid 0 menu '"''"' class '"''"' controls 4'
       "$(cat "$WORK/template-extra.diff")"
   fi
 
+  # The progress window: shown once its texts are set, centred, with its own
+  # taskbar button; the output's name drawn as it is (no & mnemonics) and
+  # shortened in the middle; the system's progress control; キャンセル.
+  local progress
+  progress=$(probe dialog "$exe_w" 103 | grep -v '^compiled ')
+  expected='dialog 103
+style 0x80c808c0
+exstyle 0x00040000
+rect 0 0 214 59
+font 9 ＭＳ Ｐゴシック
+caption 
+control 1003 Static 0x50008080 7 7 200 10 
+control 1004 MSCTLS_PROGRESS32 0x50800000 7 21 200 10 
+control 2 Button 0x50010000 157 38 50 14 キャンセル'
+  if [ "$progress" = "$expected" ]; then
+    pass "dialog 103: the progress window's template, hidden until shown, centred, own taskbar button"
+  else
+    fail "dialog 103: the progress window's template" "$progress"
+  fi
+
   local version
   version=$(probe version "$exe_w")
   expected='fixed file 3.2.2.0 product 3.2.2.0 type 1
@@ -408,13 +428,25 @@ expect_execute_message() {
   [ -e "$dir/$OUTPUT_NAME" ] && fail "$name: nothing is written" "$(ls "$dir")"
 }
 
+# The message box once it is on screen. The join's progress window carries
+# the same caption: the box is the window with a message text.
+message_window() {
+  local list
+  for _ in $(seq 200); do
+    list=$(probe windows)
+    window_block "$MESSAGE_TITLE" "$list" | grep -q '^  control 65535 ' && break
+    sleep 0.1
+  done
+  x_window "$MESSAGE_X"
+}
+
 # expect_message NAME TEXT OWNER [SCREENSHOT [stays-open]]: exactly one
 # message box with the program's caption, the text and the owner ("-" for
 # none); Enter dismisses it and the program ends, or with stays-open goes on.
 expect_message() {
   local name=$1 text=$2 owner=$3 shot=${4:-} after=${5:-ends}
   local m list block
-  m=$(x_window "$MESSAGE_X")
+  m=$(message_window)
   if [ -z "$m" ]; then
     fail "$name: a message appears"
     return
@@ -825,6 +857,100 @@ test_zone_marks() {
   fi
 }
 
+# A long join, made so honestly: the parts are pushed out of the page cache
+# and the program reads them through a block-I/O cgroup limited to 16 MB/s
+# (a slow USB disk), so 96 MiB take about 6 s. Its progress window comes up
+# after about half a second with the program's caption, says what it writes,
+# and the key given stops the join: Space on the focused Cancel button,
+# Escape, or Alt+F4 (the close button's command). Nothing is left, nothing
+# is started, no message is shown. With part-gone instead of a key, the last
+# part goes meanwhile, and its message comes alone.
+SLOW_DISK=$SRC/tests/e2e/slow_disk.py
+SLOW_RATE=16000000
+test_progress_stopped() {
+  local name=$1 key=$2 shot=${3:-} dir=$CASES/progress-$2 padded=$WORK/padded.exe
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$EXE" "$dir/NWD4_322.exe"
+  # The marker, padded to 96 MiB: started by mistake, it would say so.
+  cp "$MARKER" "$padded" && truncate -s 96M "$padded"
+  "$SPLIT" --parts 3 --output-name "$OUTPUT_NAME" "$padded" "$dir" >/dev/null
+  rm -f "$padded"
+  python3 "$SLOW_DISK" evict "$dir"/NWD4_322.0*
+  local procs
+  if ! procs=$(python3 "$SLOW_DISK" start "$dir" "$SLOW_RATE" 2>"$WORK/slow-disk.txt"); then
+    echo "skip progress window, $name: $(cat "$WORK/slow-disk.txt")"
+    return
+  fi
+  (cd "$dir" && echo "$BASHPID" >"$procs" && exec timeout 30 wine NWD4_322.exe >/dev/null 2>&1) &
+  PROGRAM_PID=$!
+  BG_PIDS+=("$PROGRAM_PID")
+  local w p list block started
+  w=$(x_window "$DIALOG_X")
+  if [ -z "$w" ]; then
+    fail "progress window, $name: the dialog appears"
+    python3 "$SLOW_DISK" stop "$procs"
+    return
+  fi
+  # Enter again should the first be lost: the join is what is tested here.
+  local tries
+  for tries in 1 2 3; do
+    press "$w" Return
+    for _ in $(seq 30); do
+      xdotool search --onlyvisible --name "$DIALOG_X" >/dev/null 2>&1 || break 2
+      sleep 0.1
+    done
+  done
+  started=$(date +%s%N)
+  p=$(x_window "$MESSAGE_X")
+  list=$(probe windows)
+  block=$(window_block "$MESSAGE_TITLE" "$list")
+  local expected="window $MESSAGE_TITLE
+  owner -
+  control 1003 Static $OUTPUT_NAME を作成しています…
+  control 1004 msctls_progress32 
+  control 2 Button キャンセル"
+  local position
+  position=$(sed -n 's/^  progress \([0-9]*\) of 1000$/\1/p' <<<"$block")
+  if [ -n "$p" ] && diff <(grep -E '^(window|  owner|  control)' <<<"$block") <(echo "$expected") \
+    >"$WORK/progress.diff" && [ -n "$position" ] && [ "$position" -lt 1000 ] &&
+    grep -q -x '  focus 2' <<<"$block"; then
+    pass "progress window, $name: caption, line, bar at $position of 1000, focused キャンセル"
+  else
+    fail "progress window, $name: caption, line, bar under its end, focused キャンセル" \
+      "$(cat "$WORK/progress.diff")" "$block"
+  fi
+  [ -n "$shot" ] && screenshot "$shot" "$(sed -n 's/^  rect //p' <<<"$block")"
+  if [ "$key" = part-gone ]; then
+    # The last part goes while the window is up: its message comes alone,
+    # the progress window gone before it (one window of the caption).
+    rm "$dir/NWD4_322.003"
+    expect_message "progress window, $name" "NWD4_322.003がオープンできません。" -
+    local listing
+    listing=$(ls "$dir" | tr '\n' ' ')
+    [ "$listing" = "NWD4_322.001 NWD4_322.002 NWD4_322.exe " ] ||
+      fail "progress window, $name: nothing left or started" "folder: $listing"
+    python3 "$SLOW_DISK" stop "$procs"
+    rm -rf "$dir"
+    return
+  fi
+  press "$p" "$key"
+  local listing=""
+  if program_ends; then
+    local took=$((($(date +%s%N) - started) / 1000000))
+    listing=$(ls "$dir" | tr '\n' ' ')
+    if [ "$listing" = "NWD4_322.001 NWD4_322.002 NWD4_322.003 NWD4_322.exe " ] &&
+      [ "$took" -lt 6000 ]; then
+      pass "progress window, $name: the join stops after $took ms, nothing left or started"
+    else
+      fail "progress window, $name: the join stops, nothing left or started" \
+        "after $took ms, folder: $listing"
+    fi
+  else
+    fail "progress window, $name: the program ends" "$(probe windows)"
+  fi
+  python3 "$SLOW_DISK" stop "$procs"
+  rm -rf "$dir"
+}
+
 OUTPUT_NAME='セットアップ.exe'
 
 prepare_prefix
@@ -840,6 +966,10 @@ test_damaged_part
 test_held_part
 test_short_name_of_a_part
 test_join_interrupted
+test_progress_stopped "キャンセル" space windows-progress.png
+test_progress_stopped "Escape" Escape
+test_progress_stopped "Alt+F4" alt+F4
+test_progress_stopped "part gone during the join" part-gone
 test_first_part_missing
 test_drive d cdrom
 test_drive n network
