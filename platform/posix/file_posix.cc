@@ -30,6 +30,7 @@ int FileErrorCause(int error) {
   switch (error) {
     case ENOENT:
     case EBADF:
+    case ESTALE:
       return CFileException::fileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
@@ -52,6 +53,16 @@ int FileErrorCause(int error) {
     case EIO:
     case ENXIO:
     case ENODEV:
+    // Media, network mounts and the daemons behind cloud mounts that are gone.
+    case ENOMEDIUM:
+    case ENOTCONN:
+    case ENOLINK:
+    case EREMOTEIO:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ECANCELED:
       return CFileException::hardIO;
     case EAGAIN:
       return CFileException::sharingViolation;
@@ -219,7 +230,7 @@ UINT CFile::Read(void* buffer, UINT count) {
     const ssize_t got = ::read(static_cast<int>(m_hFile), out + done, count - done);
     if (got < 0) {
       if (errno == EINTR) continue;
-      ThrowErrno(errno);
+      ThrowErrno(errno, GetFilePath());
     }
     if (got == 0) break;
     done += static_cast<UINT>(got);
@@ -349,6 +360,9 @@ BOOL DeleteFile(const std::string& fileName) {
   if (fd >= 0) ::close(fd);
   return deleted ? TRUE : FALSE;
 }
+
+// No file here has a second, short name.
+BOOL IsShortNameOfOtherFile(const std::string&) { return FALSE; }
 
 BOOL GetFileId(const std::string& fileName, CFileId& id) {
   struct stat st;
