@@ -38,6 +38,7 @@ bool GrowingQuery(Get get, std::wstring& result) {
 }
 
 bool FullPathOf(const std::string& path, std::wstring& full);
+bool IsOtherFilesShortName(const std::wstring& full);
 
 }  // namespace
 
@@ -117,7 +118,7 @@ unsigned DriveType(const std::string& root) { return ::GetDriveTypeW(Widen(root)
 bool RemoveFile(const std::string& path) {
   // Never by another file's short name: that deletes a file nobody named.
   std::wstring full;
-  return FullPathOf(path, full) && !IsShortNameOfOtherFile(path) &&
+  return FullPathOf(path, full) && !IsOtherFilesShortName(full) &&
          ::DeleteFileW(ExtendedPath(full).c_str()) != FALSE;
 }
 
@@ -507,9 +508,9 @@ std::wstring ExtendedPath(const std::wstring& fullPath) {
   return L"\\\\?\\" + fullPath;
 }
 
-bool IsShortNameOfOtherFile(const std::string& path) {
-  std::wstring full;
-  if (!FullPathOf(path, full)) return false;
+namespace {
+
+bool IsOtherFilesShortName(const std::wstring& full) {
   const std::wstring leaf = full.substr(full.find_last_of(L'\\') + 1);
   // A wildcard names no file, but the search would match it against others.
   if (leaf.empty() || leaf.find_first_of(L"*?<>\"") != std::wstring::npos) return false;
@@ -520,6 +521,13 @@ bool IsShortNameOfOtherFile(const std::string& path) {
   if (search == INVALID_HANDLE_VALUE) return false;
   ::FindClose(search);
   return ::CompareStringOrdinal(leaf.c_str(), -1, found.cFileName, -1, TRUE) != CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsShortNameOfOtherFile(const std::string& path) {
+  std::wstring full;
+  return FullPathOf(path, full) && IsOtherFilesShortName(full);
 }
 
 }  // namespace win32

@@ -282,7 +282,8 @@ bool HelpViewerWorks() {
   // 6.3); from Windows 10 on, the system's own winhlp32.exe is the stub, and
   // it carries the system's version. A viewer without a version record is
   // no file of the system's.
-  for (UINT (*folder)(LPWSTR, UINT) : {::GetSystemDirectoryW, ::GetSystemWindowsDirectoryW}) {
+  for (UINT(WINAPI * folder)(LPWSTR, UINT) :
+       {::GetSystemDirectoryW, ::GetSystemWindowsDirectoryW}) {
     wchar_t buffer[MAX_PATH];
     const UINT length = folder(buffer, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) continue;

@@ -3,6 +3,7 @@
 //   id PATH            the identity FileIdentity gives
 //   fileidinfo PATH    the 128-bit id the system gives, in the same form
 //   short-name PATH    whether the name is only another file's short name
+//   remove PATH        whether deleting by that name removed a file
 //   face NAME          the face the dialog is drawn in for a template's face
 //   viewer             whether the help viewer works (not the stub)
 //   error-mode         the process's and the thread's error mode once the
@@ -57,6 +58,10 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%s\n", win32::IsShortNameOfOtherFile(win32::Narrow(argv[2])) ? "yes" : "no");
     return 0;
   }
+  if (verb == L"remove" && argc == 3) {
+    std::printf("%s\n", win32::RemoveFile(win32::Narrow(argv[2])) ? "removed" : "kept");
+    return 0;
+  }
   if (verb == L"face" && argc == 3) {
     std::printf("%s\n", win32::Narrow(win32::DialogFace(argv[2])).c_str());
     return 0;
@@ -67,6 +72,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::printf(
       "usage: backend_calls id PATH | fileidinfo PATH | short-name PATH | face NAME | viewer |"
-      " error-mode\n");
+      " error-mode | remove PATH\n");
   return 2;
 }

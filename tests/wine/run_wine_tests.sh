@@ -309,37 +309,17 @@ test_valid_set() {
     fail "valid set: Execute is the default button and has the focus" "$block"
   fi
   # Wine answers no WM_GETICON from another process, but hands the window's
-  # icon to X: it must be the 32x32 image of icon 128, pixel for pixel.
-  local shown wanted
-  shown=$(xprop -id "$w" -notype -f _NET_WM_ICON 32c _NET_WM_ICON 2>/dev/null |
-    sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n' | tail -n +3 | head -1024 |
-    while read -r v; do printf '%08x\n' "$v"; done | md5sum)
-  wanted=$(convert "$SRC/ui/icon/nwd4_322.ico[0]" -depth 8 rgba:- | od -An -v -tx1 -w4 |
-    awk '{ print ($4 == "00") ? "00000000" : $4 $1 $2 $3 }' | md5sum)
-  if [ "$shown" = "$wanted" ]; then
-    pass "valid set: the window shows the program's icon"
-  else
-    fail "valid set: the window shows the program's icon"
-  fi
-  # The small one is the resource's own 16x16 image, not the big one shrunk.
-  shown=$(xprop -id "$w" -notype -f _NET_WM_ICON 32c _NET_WM_ICON 2>/dev/null |
-    sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n' | python3 -c '
-import sys
-v = [int(x) for x in sys.stdin.read().split()]
-i = 0
-while i + 2 <= len(v):
-    side = v[i]
-    if side == 16:
-        print("\n".join("%08x" % p for p in v[i + 2:i + 2 + 256]))
-    i += 2 + v[i] * v[i + 1]
-' | md5sum)
-  wanted=$(convert "$SRC/ui/icon/nwd4_322.ico[1]" -depth 8 rgba:- | od -An -v -tx1 -w4 |
-    awk '{ print ($4 == "00") ? "00000000" : $4 $1 $2 $3 }' | md5sum)
-  if [ "$shown" = "$wanted" ]; then
-    pass "valid set: the small icon is the 16x16 image itself"
-  else
-    fail "valid set: the small icon is the 16x16 image itself"
-  fi
+  # icons to X: the big one must be the 32x32 image of icon 128, pixel for
+  # pixel, and the small one its own 16x16 image, not the big one shrunk.
+  local pair side
+  for pair in 32:0 16:1; do
+    side=${pair%:*}
+    if [ "$(x_icon_pixels "$w" "$side" | md5sum)" = "$(ico_pixels "${pair#*:}" | md5sum)" ]; then
+      pass "valid set: the window's ${side}x$side icon is the program's image of that size"
+    else
+      fail "valid set: the window's ${side}x$side icon is the program's image of that size"
+    fi
+  done
   local style exstyle
   read -r _ style _ exstyle < <(grep '^  style ' <<<"$block")
   if [ -n "$style" ] && (((style & 0x00030000) == 0 && (exstyle & 0x00040000) != 0)); then
@@ -382,6 +362,24 @@ while i + 2 <= len(v):
     fail "valid set: the output was launched, in the set's folder, with the system's error mode" \
       "$(cat "$dir/marker.txt" 2>&1)"
   fi
+}
+
+# The pixels of a window's icon image of the given side as X has them, and
+# those of an image of the program's .ico, alike: one ARGB word a line.
+x_icon_pixels() {
+  xprop -id "$1" -notype -f _NET_WM_ICON 32c _NET_WM_ICON 2>/dev/null |
+    sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n' | python3 -c '
+import sys
+side, v, i = int(sys.argv[1]), [int(x) for x in sys.stdin.read().split()], 0
+while i + 2 <= len(v):
+    if v[i] == side:
+        print("\n".join("%08x" % p for p in v[i + 2:i + 2 + side * side]))
+    i += 2 + v[i] * v[i + 1]
+' "$2"
+}
+ico_pixels() {
+  convert "$SRC/ui/icon/nwd4_322.ico[$1]" -depth 8 rgba:- | od -An -v -tx1 -w4 |
+    awk '{ print ($4 == "00") ? "00000000" : $4 $1 $2 $3 }'
 }
 
 # centred "L T R B" "L T R B": the window sits in the middle of the area,
@@ -598,28 +596,35 @@ test_help_fails() {
   fi
 }
 
-# A header naming part 1000 by its short name: the part is kept, and the
-# first part counts as damaged, as for any header naming another file by its
-# short name.
+# A header naming another file by its short name, part 1000 of the set or a
+# file of the user's: the first part counts as damaged, and the file is kept.
 test_short_name_of_a_part() {
-  local dir alias
-  dir=$(new_set short-name 1000)
-  alias=$(cd "$dir" && probe shortname NWD4_322.1000 | tr -d '\r')
-  if [ -z "$alias" ] || [ "$alias" = NWD4_322.1000 ]; then
-    fail "short name of a part: Wine gives NWD4_322.1000 a short name" "$alias"
-    return
-  fi
-  python3 - "$dir/NWD4_322.001" "$alias" <<'PY'
+  local pair target dir alias kept
+  for pair in NWD4_322.1000:1000 SETUPJAPAN.EXE:2; do
+    target=${pair%:*}
+    dir=$(new_set "short-name-${pair#*:}" "${pair#*:}")
+    [ -e "$dir/$target" ] || echo "the user's own" >"$dir/$target"
+    alias=$(cd "$dir" && probe shortname "$target" | tr -d '\r')
+    if [ -z "$alias" ] || [ "$alias" = "$target" ]; then
+      fail "short name of $target: Wine gives it a short name" "$alias"
+      continue
+    fi
+    set_output_name "$dir" "$alias"
+    kept=$(md5sum <"$dir/$target")
+    start_program "$dir"
+    expect_message "header naming $alias, the short name of $target" "$FIRST_PART_DAMAGED" -
+    [ "$(md5sum <"$dir/$target")" = "$kept" ] || fail "short name of $target: the file is kept"
+  done
+}
+
+# set_output_name DIR NAME: the first header names NAME as the output.
+set_output_name() {
+  python3 - "$1/NWD4_322.001" "$2" <<'PY'
 import sys
 with open(sys.argv[1], "r+b") as f:
     f.seek(80)
     f.write(sys.argv[2].encode("ascii").ljust(64, b"\0"))
 PY
-  local kept
-  kept=$(md5sum <"$dir/NWD4_322.1000")
-  start_program "$dir"
-  expect_message "short name $alias of part 1000" "$FIRST_PART_DAMAGED" -
-  [ "$(md5sum <"$dir/NWD4_322.1000")" = "$kept" ] || fail "short name of a part: part 1000 is kept"
 }
 
 # Starts the program on the set in $1, presses Enter and waits until the
@@ -681,8 +686,9 @@ FIRST_PART_DAMAGED='NWD4_322.001 を正しく読み込む事ができません�
 
 # The backend's own answers, one row each: what is asked, the call and its
 # argument, and the answer, or "= call argument" for the same answer as
-# another call, "!= call argument" for a different one. In a folder holding A.TXT, its hard link LINK.TXT, B.TXT and
-# SETUPJAPAN.EXE, whose short name is $ALIAS.
+# another call, "!= call argument" for a different one. In a folder holding
+# A.TXT, its hard link LINK.TXT, B.TXT, C.TXT and SETUPJAPAN.EXE, whose short
+# name is $ALIAS.
 BACKEND_CASES='identity: a hard link is the same file|id|LINK.TXT|= id A.TXT
 identity: another spelling of the name is the same file|id|a.txt|= id A.TXT
 identity: another file is another|id|B.TXT|!= id A.TXT
@@ -691,6 +697,8 @@ short name of another file|short-name|$ALIAS|yes
 a file'"'"'s own name, in any case|short-name|setupjapan.exe|no
 a name that reaches no file|short-name|NOPE.EXE|no
 a wildcard, which names no file|short-name|S*.EXE|no
+deleting by another file'"'"'s short name deletes nothing|remove|$ALIAS|kept
+deleting by a file'"'"'s own name deletes it|remove|C.TXT|removed
 error mode: this thread'"'"'s, not the process'"'"'s that a child inherits|error-mode||process 0 thread 32769
 dialog face: the template'"'"'s where the system knows it|face|ＭＳ Ｐゴシック|ＭＳ Ｐゴシック
 dialog face: its Japanese name where only that is known|face|MS PGothic|ＭＳ Ｐゴシック
@@ -702,7 +710,8 @@ backend_call() { (cd "$1" && timeout 20 wine "$BACKEND_CALLS" "${@:2}" 2>/dev/nu
 test_backend_calls() {
   local dir=$CASES/backend-calls
   rm -rf "$dir" && mkdir -p "$dir"
-  echo a >"$dir/A.TXT" && echo b >"$dir/B.TXT" && echo c >"$dir/SETUPJAPAN.EXE"
+  echo a >"$dir/A.TXT" && echo b >"$dir/B.TXT" && echo c >"$dir/C.TXT"
+  echo d >"$dir/SETUPJAPAN.EXE"
   ln "$dir/A.TXT" "$dir/LINK.TXT"
   ALIAS=$(cd "$dir" && probe shortname SETUPJAPAN.EXE | tr -d '\r')
   local name verb arg expected got other
@@ -734,44 +743,6 @@ test_dialog_face_abroad() {
   else
     fail "dialog face: its English name where only that is known" "$got"
   fi
-}
-
-# Whole runs whose header names an output that real Windows would reach by
-# another name: another file's short name is refused before anything is
-# deleted; a name with trailing dots and spaces is joined and started under
-# the name the system gives it.
-test_output_names() {
-  local dir alias
-  dir=$(new_set other-short-name 2)
-  echo "the user's own" >"$dir/SETUPJAPAN.EXE"
-  alias=$(cd "$dir" && probe shortname SETUPJAPAN.EXE | tr -d '\r')
-  set_output_name "$dir" "$alias"
-  start_program "$dir"
-  expect_message "header naming $alias, SETUPJAPAN.EXE's short name" "$FIRST_PART_DAMAGED" -
-  [ "$(cat "$dir/SETUPJAPAN.EXE")" = "the user's own" ] ||
-    fail "header naming $alias: SETUPJAPAN.EXE is kept"
-
-  dir=$(new_set trailing-dot 2)
-  set_output_name "$dir" 'SETUP.EXE. .'
-  start_program "$dir"
-  press "$(x_window "$DIALOG_X")" Return
-  program_ends
-  for _ in $(seq 50); do [ -s "$dir/marker.txt" ] && break; sleep 0.1; done
-  if cmp -s "$MARKER" "$dir/SETUP.EXE" && [ -s "$dir/marker.txt" ]; then
-    pass "header naming 'SETUP.EXE. .': SETUP.EXE is written and started"
-  else
-    fail "header naming 'SETUP.EXE. .': SETUP.EXE is written and started" "$(ls "$dir")"
-  fi
-}
-
-# set_output_name DIR NAME: the first header names NAME as the output.
-set_output_name() {
-  python3 - "$1/NWD4_322.001" "$2" <<'PY'
-import sys
-with open(sys.argv[1], "r+b") as f:
-    f.seek(80)
-    f.write(sys.argv[2].encode("ascii").ljust(64, b"\0"))
-PY
 }
 
 # A folder so deep that the parts' names pass 260 characters, and the
@@ -864,7 +835,6 @@ test_drive n network
 test_help_fails
 test_backend_calls
 test_dialog_face_abroad
-test_output_names
 test_long_paths
 test_help_stub
 test_high_dpi
