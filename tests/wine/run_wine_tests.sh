@@ -687,15 +687,11 @@ FIRST_PART_DAMAGED='NWD4_322.001 を正しく読み込む事ができません�
 # The backend's own answers, one row each: what is asked, the call and its
 # argument, and the answer, or "= call argument" for the same answer as
 # another call, "!= call argument" for a different one. In a folder holding
-# A.TXT, its hard link LINK.TXT, B.TXT, C.TXT and SETUPJAPAN.EXE, whose short
-# name is $ALIAS.
-BACKEND_CASES='identity: a hard link is the same file|id|LINK.TXT|= id A.TXT
-identity: another spelling of the name is the same file|id|a.txt|= id A.TXT
-identity: another file is another|id|B.TXT|!= id A.TXT
+# A.TXT, B.TXT, C.TXT and SETUPJAPAN.EXE, whose short name is $ALIAS.
+BACKEND_CASES='identity: another file is another|id|B.TXT|!= id A.TXT
 identity: the 128-bit id of FileIdInfo|id|A.TXT|= fileidinfo A.TXT
 short name of another file|short-name|$ALIAS|yes
 a file'"'"'s own name, in any case|short-name|setupjapan.exe|no
-a name that reaches no file|short-name|NOPE.EXE|no
 a wildcard, which names no file|short-name|S*.EXE|no
 deleting by another file'"'"'s short name deletes nothing|remove|$ALIAS|kept
 deleting by a file'"'"'s own name deletes it|remove|C.TXT|removed
@@ -712,7 +708,6 @@ test_backend_calls() {
   rm -rf "$dir" && mkdir -p "$dir"
   echo a >"$dir/A.TXT" && echo b >"$dir/B.TXT" && echo c >"$dir/C.TXT"
   echo d >"$dir/SETUPJAPAN.EXE"
-  ln "$dir/A.TXT" "$dir/LINK.TXT"
   ALIAS=$(cd "$dir" && probe shortname SETUPJAPAN.EXE | tr -d '\r')
   local name verb arg expected got other
   while IFS='|' read -r name verb arg expected; do
@@ -746,8 +741,9 @@ test_dialog_face_abroad() {
 }
 
 # A folder so deep that the parts' names pass 260 characters, and the
-# output's by far: the set is joined whole. (Wine starts no program past the
-# limit, whatever name it is given, so the launch is not asked for here.)
+# output's by far: the set is joined whole. Wine starts no program past the
+# limit, whatever name it is given, and its shell says so in a box of its
+# own, which is dismissed here.
 test_long_paths() {
   local dir=$CASES/long/$(printf 'd%.0s' $(seq 115))/$(printf 'e%.0s' $(seq 100)) name
   name=$(printf 'f%.0s' $(seq 50)).exe
@@ -757,7 +753,10 @@ test_long_paths() {
   folder=$(winpath "$dir")
   start_program "$dir"
   press "$(x_window "$DIALOG_X")" Return
-  program_ends
+  local box
+  box=$(timeout 10 xdotool search --sync --onlyvisible --name '^Error$' 2>/dev/null | head -1)
+  [ -n "$box" ] && press "$box" Return
+  program_ends || fail "long paths: the program ends"
   if cmp -s "$MARKER" "$dir/$name"; then
     pass "long paths: parts at $((${#folder} + 13)) characters join into one at $((${#folder} + 1 + ${#name}))"
   else
@@ -785,28 +784,30 @@ test_help_stub() {
     fail "F1 with the help stub: the stub is not started"
   fi
   press "$(x_window "$DIALOG_X")" Escape
-  program_ends
+  program_ends || fail "F1 with the help stub: Escape then ends the dialog"
   rm -f "$WINEPREFIX/drive_c/windows/winhlp32.exe"
   mv "$WORK/winhlp32.exe.wine" "$system32/winhlp32.exe"
 }
 
 # The dialog at 192 dpi (200 %): drawn at twice the size, for the eye.
 test_high_dpi() {
-  local key='HKCU\Control Panel\Desktop' dir w list rect
+  local key='HKCU\Control Panel\Desktop' dir w rect="" left right width
   # Read by each program as it starts.
   wine reg add "$key" /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
   dir=$(new_set high-dpi 3)
   start_program "$dir"
   w=$(x_window "$DIALOG_X")
-  list=$(probe windows)
-  rect=$(window_block "$DIALOG_TITLE" "$list" | sed -n 's/^  rect //p')
+  for _ in $(seq 10); do
+    rect=$(window_block "$DIALOG_TITLE" "$(probe windows)" | sed -n 's/^  rect //p')
+    [ -n "$rect" ] && break
+    sleep 0.5
+  done
   screenshot windows-dialog-192dpi.png "$rect"
   press "$w" Escape
   program_ends
   wine reg add "$key" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
-  local width
   read -r left _ right _ <<<"$rect"
-  width=$((right - left))
+  width=$((${right:-0} - ${left:-0}))
   if [ -n "$rect" ] && [ "$width" -ge $((2 * DIALOG_WIDTH_96 - 40)) ]; then
     pass "192 dpi: the dialog is drawn at about twice its width ($width against $DIALOG_WIDTH_96 px)"
   else
