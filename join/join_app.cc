@@ -67,7 +67,9 @@ BOOL CJoinApp::LoadFirstHeader() {
                         m_divHeader.nPartCount <= MAX_PART_COUNT &&
                         DecodeOutputName(m_divHeader, GetProgramFileName(), m_strOutputName);
   part.Close();
-  if (!accepted) {
+  // Another file's short name would lead the joiner's delete and create to
+  // that file.
+  if (!accepted || IsShortNameOfOtherFile(m_strOutputName)) {
     AfxMessageBox(kFirstPartDamaged);
     return FALSE;
   }

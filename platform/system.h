@@ -29,12 +29,18 @@ BOOL DeleteFile(const std::string& fileName);
 struct CFileId {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
+  // The upper half of a 128-bit index, where the file system has one.
+  std::uint64_t indexHigh = 0;
   bool operator==(const CFileId& other) const {
-    return volume == other.volume && index == other.index;
+    return volume == other.volume && index == other.index && indexHigh == other.indexHigh;
   }
 };
 // The identity of the file that a name reaches; FALSE when it reaches none.
 BOOL GetFileId(const std::string& fileName, CFileId& id);
+
+// TRUE when the name reaches an existing file only as that file's short
+// (8.3) name, the file's own name being another.
+BOOL IsShortNameOfOtherFile(const std::string& fileName);
 
 // The program file's full path.
 std::string GetProgramPath();

@@ -257,9 +257,8 @@ TEST_F(Run, ReadErrorLeavesTheDialogOpenForASecondPress) {
   fake.FailOn(fake::Op::Read, "NWD4_322.002", CFileException::hardIO);
   Press({UserAction::Execute, UserAction::Execute});
 
-  EXPECT_THAT(
-      fake.Events("message"),
-      ElementsAre("message stop owned: 無題のﾌｧｲﾙ へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"));
+  EXPECT_THAT(fake.Events("message"), ElementsAre("message stop owned: C:\\SETUP\\NWD4_322.002 "
+                                                  "へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"));
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].type, MB_ICONSTOP);
   // The part being read was closed before the report.

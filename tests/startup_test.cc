@@ -139,6 +139,23 @@ TEST_F(Startup, OutputNamesThatAreNotPlainFilesMakeTheFirstPartDamaged) {
   }
 }
 
+TEST_F(Startup, OutputNamedByAnotherFilesShortNameMakesTheFirstPartDamaged) {
+  // SETUPJ~1.EXE leads to SETUPJAPAN.EXE: refused as its short name, not as a
+  // name of its own (a link).
+  for (const bool shortName : {true, false}) {
+    fake::Platform world;
+    world.AddFile("SETUPJAPAN.EXE", {9, 9, 9, 9});
+    world.links["SETUPJ~1.EXE"] = "SETUPJAPAN.EXE";
+    if (shortName) world.shortNames.insert("SETUPJ~1.EXE");
+    world.AddFile("NWD4_322.001", testutil::HeaderBytes(testutil::Header(1, 1, 0, "SETUPJ~1.EXE")));
+    world.script = {fake::UserAction::Cancel};
+    AfxWinMain();
+    EXPECT_EQ(world.Events("message").size(), shortName ? 1u : 0u) << shortName;
+    EXPECT_EQ(world.Events("dialog").empty(), shortName) << shortName;
+    EXPECT_EQ(world.Data("SETUPJAPAN.EXE"), std::vector<unsigned char>(4, 9));
+  }
+}
+
 TEST_F(Startup, ImplausiblePartCountMakesTheFirstPartDamaged) {
   AddFirstPart(testutil::Header(1, MAX_PART_COUNT + 1, 0));
   Run();
@@ -157,11 +174,10 @@ TEST_F(Startup, ReadErrorOnTheFirstPartIsReportedAfterItIsClosed) {
   AddFirstPart(testutil::Header(1, 1, 0));
   fake.FailOn(fake::Op::Read, "NWD4_322.001", CFileException::hardIO);
   Run();
-  EXPECT_THAT(
-      fake.log,
-      ElementsAre(
-          "init-process", "drive-type C:\\SETUP\\", "open NWD4_322.001 read", "close NWD4_322.001",
-          "message stop unowned: 無題のﾌｧｲﾙ へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"));
+  EXPECT_THAT(fake.log, ElementsAre("init-process", "drive-type C:\\SETUP\\",
+                                    "open NWD4_322.001 read", "close NWD4_322.001",
+                                    "message stop unowned: C:\\SETUP\\NWD4_322.001 "
+                                    "へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"));
 }
 
 TEST_F(Startup, DialogThatCannotBeShownEndsTheRunSilently) {

@@ -31,6 +31,7 @@ int FileErrorCause(int error) {
   switch (error) {
     case ENOENT:
     case EBADF:
+    case ESTALE:
       return CFileException::fileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
@@ -53,6 +54,16 @@ int FileErrorCause(int error) {
     case EIO:
     case ENXIO:
     case ENODEV:
+    // Media, network mounts and the daemons behind cloud mounts that are gone.
+    case ENOMEDIUM:
+    case ENOTCONN:
+    case ENOLINK:
+    case EREMOTEIO:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ECANCELED:
       return CFileException::hardIO;
     case EAGAIN:
       return CFileException::sharingViolation;
@@ -243,7 +254,7 @@ UINT CFile::Read(void* buffer, UINT count) {
     const ssize_t got = ::read(static_cast<int>(m_hFile), out + done, count - done);
     if (got < 0) {
       if (errno == EINTR) continue;
-      ThrowErrno(errno);
+      ThrowErrno(errno, GetFilePath());
     }
     if (got == 0) break;
     done += static_cast<UINT>(got);
@@ -373,6 +384,9 @@ BOOL DeleteFile(const std::string& fileName) {
   if (fd >= 0) ::close(fd);
   return deleted ? TRUE : FALSE;
 }
+
+// No file here has a second, short name.
+BOOL IsShortNameOfOtherFile(const std::string&) { return FALSE; }
 
 BOOL GetFileId(const std::string& fileName, CFileId& id) {
   struct stat st;

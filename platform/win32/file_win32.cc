@@ -50,7 +50,7 @@ BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
 UINT CFile::Read(void* buffer, UINT count) {
   if (count == 0) return 0;
   std::uint32_t got = 0;
-  ThrowOsError(win32::FileRead(m_hFile, buffer, count, got));
+  ThrowOsError(win32::FileRead(m_hFile, buffer, count, got), m_strFileName);
   return got;
 }
 
@@ -136,6 +136,10 @@ void CNewFile::TakeOriginMark(const std::string& sourceFile) {
   if (zone > m_nOriginZone) m_nOriginZone = zone;
 }
 
+BOOL IsShortNameOfOtherFile(const std::string& fileName) {
+  return win32::IsShortNameOfOtherFile(fileName) ? TRUE : FALSE;
+}
+
 BOOL GetFileId(const std::string& fileName, CFileId& id) {
-  return win32::FileIdentity(fileName, id.volume, id.index) ? TRUE : FALSE;
+  return win32::FileIdentity(fileName, id.volume, id.index, id.indexHigh) ? TRUE : FALSE;
 }

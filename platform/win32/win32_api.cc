@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,9 @@ bool GrowingQuery(Get get, std::wstring& result) {
     buffer.resize(length > size ? length + 1 : buffer.size() * 2);
   }
 }
+
+bool FullPathOf(const std::string& path, std::wstring& full);
+bool IsOtherFilesShortName(const std::wstring& full);
 
 }  // namespace
 
@@ -79,7 +85,10 @@ void PrepareProcess() {
   // Before anything can load a DLL: never from the current folder, which
   // holds whatever the user copied there with the parts.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // For this thread alone: the process's mode would pass to the installer
+  // it starts, which needs its own "insert disk" and missing-library boxes.
+  ::SetThreadErrorMode(::GetThreadErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX,
+                       nullptr);
 }
 
 std::string ModulePath() {
@@ -106,8 +115,36 @@ bool CurrentDirectory(std::string& folder) {
 
 unsigned DriveType(const std::string& root) { return ::GetDriveTypeW(Widen(root).c_str()); }
 
+namespace {
+
+// A name without the extended prefix, as the shell takes names.
+std::wstring PlainPath(const std::wstring& path) {
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+  return path;
+}
+
+}  // namespace
+
 void Launch(const std::string& fullPath, const std::string& folder) {
-  const std::wstring file = Widen(fullPath);
+  // The name the new file took: the system drops trailing dots and spaces,
+  // and the shell would judge the raw name by an extension it lacks.
+  std::wstring file;
+  if (!FullPathOf(fullPath, file)) return;
+  // The shell starts nothing by an extended name; past the limit the file's
+  // short name, where the volume keeps short names, is one it can start.
+  if (file.size() >= MAX_PATH) {
+    const std::wstring extended = ExtendedPath(file);
+    std::wstring shortName;
+    if (GrowingQuery(
+            [&extended](wchar_t* buffer, DWORD size) {
+              return ::GetShortPathNameW(extended.c_str(), buffer, size);
+            },
+            shortName) &&
+        PlainPath(shortName).size() < MAX_PATH) {
+      file = PlainPath(shortName);
+    }
+  }
   const std::wstring directory = Widen(folder);
   // Shell extensions that a launch may reach expect COM on this thread.
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -168,8 +205,9 @@ std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPat
   // Share mode 0: nobody else opens the file while it is held, and a file
   // someone else holds does not open.
   const HANDLE file = OpenOnceLetGo([&full, write] {
-    return ::CreateFileW(full.c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
-                         write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ::CreateFileW(ExtendedPath(full).c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0,
+                         nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   });
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // Devices, pipes and consoles are no part files.
@@ -228,21 +266,35 @@ unsigned long FileClose(std::intptr_t file) {
   return ::CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : ::GetLastError();
 }
 
-bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index) {
-  const std::wstring name = Widen(path);
-  if (name.empty()) return false;
+bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index,
+                  std::uint64_t& indexHigh) {
+  std::wstring full;
+  if (!FullPathOf(path, full)) return false;
   // No access asked, every kind of sharing allowed: even a file that
   // someone holds alone can be told apart.
-  const HANDLE file =
-      ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = ::CreateFileW(ExtendedPath(full).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  // The 128-bit id: on ReFS the 64-bit index need not be unique. A file
+  // system without it fails the call or answers 0.
+  FILE_ID_INFO id = {};
+  const bool wide = ::GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) &&
+                    std::any_of(std::begin(id.FileId.Identifier), std::end(id.FileId.Identifier),
+                                [](BYTE b) { return b != 0; });
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = ::GetFileInformationByHandle(file, &info) != FALSE;
+  const bool known = wide || ::GetFileInformationByHandle(file, &info) != FALSE;
   ::CloseHandle(file);
   if (!known) return false;
-  volume = info.dwVolumeSerialNumber;
-  index = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  if (wide) {
+    volume = id.VolumeSerialNumber;
+    std::memcpy(&index, id.FileId.Identifier, sizeof index);
+    std::memcpy(&indexHigh, id.FileId.Identifier + sizeof index, sizeof indexHigh);
+  } else {
+    volume = info.dwVolumeSerialNumber;
+    index = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    indexHigh = 0;
+  }
   return true;
 }
 
@@ -269,8 +321,12 @@ bool RenameOpenFile(HANDLE file, const std::wstring& target) {
          FALSE;
 }
 
+// Beside the name, no longer than it needs to be unique and no program's.
 std::wstring TemporaryPathFor(const std::wstring& full) {
-  return full + L"." + std::to_wstring(::GetCurrentProcessId()) + L".incomplete";
+  wchar_t suffix[16];
+  std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".%lx~",
+                static_cast<unsigned long>(::GetCurrentProcessId()));
+  return full + suffix;
 }
 
 }  // namespace
@@ -279,18 +335,19 @@ std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
   std::wstring full;
   if (!FullPathOf(name, full)) return kNoFile;
   // The name must be free: an old file that could not be deleted stays.
-  if (::GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES ||
+  if (::GetFileAttributesW(ExtendedPath(full).c_str()) != INVALID_FILE_ATTRIBUTES ||
       (::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND)) {
     return kNoFile;
   }
-  const HANDLE file = ::CreateFileW(TemporaryPathFor(full).c_str(), GENERIC_WRITE | DELETE, 0,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileW(ExtendedPath(TemporaryPathFor(full)).c_str(), GENERIC_WRITE | DELETE, 0,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // However the run ends from here on, the system removes the file with its
   // last handle, unless it was named first.
   if (!SetDeleteOnClose(file, true)) {
     ::CloseHandle(file);
-    ::DeleteFileW(TemporaryPathFor(full).c_str());
+    ::DeleteFileW(ExtendedPath(TemporaryPathFor(full)).c_str());
     return kNoFile;
   }
   fullPath = Narrow(full);
@@ -300,14 +357,14 @@ std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
 unsigned long NewFileCommit(std::intptr_t handle, const std::string& fullPath) {
   const HANDLE file = reinterpret_cast<HANDLE>(handle);
   DWORD error = ERROR_SUCCESS;
-  if (!SetDeleteOnClose(file, false) || !RenameOpenFile(file, Widen(fullPath))) {
+  if (!SetDeleteOnClose(file, false) || !RenameOpenFile(file, ExtendedPath(Widen(fullPath)))) {
     error = ::GetLastError();
     SetDeleteOnClose(file, true);
   }
   if (!::CloseHandle(file) && error == ERROR_SUCCESS) {
     // A close that fails may have lost written data: the name must not keep it.
     error = ::GetLastError();
-    ::DeleteFileW(Widen(fullPath).c_str());
+    ::DeleteFileW(ExtendedPath(Widen(fullPath)).c_str());
   }
   return error;
 }
@@ -372,21 +429,18 @@ bool HasNamedStreams(HANDLE file) {
 // file frees its name whoever holds it. A read-only file stays, as the
 // system's own deletion keeps it.
 bool RemoveFile(const std::string& path) {
-  const std::wstring name = Widen(path);
+  // Never by another file's short name: that deletes a file nobody named.
+  std::wstring full;
+  if (!FullPathOf(path, full) || IsOtherFilesShortName(full)) return false;
+  const std::wstring extended = ExtendedPath(full);
   const HANDLE file =
-      ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      ::CreateFileW(extended.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ::DeleteFileW(name.c_str()) != FALSE;
+  if (file == INVALID_HANDLE_VALUE) return ::DeleteFileW(extended.c_str()) != FALSE;
   FILE_BASIC_INFO basic = {};
-  std::wstring full;
   if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
-      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-      !GrowingQuery(
-          [&name](wchar_t* buffer, DWORD size) {
-            return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
-          },
-          full)) {
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     ::CloseHandle(file);
     return false;
   }
@@ -395,7 +449,7 @@ bool RemoveFile(const std::string& path) {
   for (unsigned attempt = 0; attempt < 16 && aside.empty(); ++attempt) {
     const std::wstring candidate = folder + L"~nwd" + std::to_wstring(::GetCurrentProcessId()) +
                                    L"-" + std::to_wstring(attempt) + L".tmp";
-    if (RenameOpenFile(file, candidate)) aside = candidate;
+    if (RenameOpenFile(file, ExtendedPath(candidate))) aside = candidate;
   }
   if (!aside.empty()) {
     // Times of zero leave the times as they are.
@@ -405,7 +459,7 @@ bool RemoveFile(const std::string& path) {
   }
   const bool removed = SetDeleteOnClose(file, true);
   // Where it stays, it stays under its own name.
-  if (!removed && !aside.empty()) RenameOpenFile(file, full);
+  if (!removed && !aside.empty()) RenameOpenFile(file, extended);
   ::CloseHandle(file);
   return removed;
 }
@@ -520,6 +574,31 @@ unsigned FolderVolumeType(const std::string& folder) {
   return ::GetDriveTypeW(mount.data());
 }
 
+namespace {
+
+// Codes of newer systems than the compiler's headers know: a cloud file
+// whose provider cannot fetch it, a storage quota, a device that is gone.
+constexpr DWORD kCloudProviderNotRunning = 362;
+constexpr DWORD kCloudMetadataCorrupt = 363;
+constexpr DWORD kCloudNotInSync = 377;
+constexpr DWORD kCloudReadOnlyVolume = 381;
+constexpr DWORD kCloudValidationFailed = 383;
+constexpr DWORD kCloudAuthenticationFailed = 386;
+constexpr DWORD kCloudNetworkUnavailable = 388;
+constexpr DWORD kCloudUnsuccessful = 389;
+constexpr DWORD kCloudInUse = 391;
+constexpr DWORD kCloudRequestAborted = 393;
+constexpr DWORD kCloudPropertyCorrupt = 394;
+constexpr DWORD kCloudAccessDenied = 395;
+constexpr DWORD kCloudPropertyLockConflict = 397;
+constexpr DWORD kCloudRequestCanceled = 398;
+constexpr DWORD kCloudProviderTerminated = 404;
+constexpr DWORD kCloudRequestTimeout = 426;
+constexpr DWORD kNoSuchDevice = 433;
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
+}  // namespace
+
 FileErrorCause FileErrorCauseOf(unsigned long error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -551,6 +630,9 @@ FileErrorCause FileErrorCauseOf(unsigned long error) {
     case ERROR_ALREADY_EXISTS:
     case ERROR_CANNOT_MAKE:
     case ERROR_BUSY:
+    case kCloudReadOnlyVolume:
+    case kCloudAuthenticationFailed:
+    case kCloudAccessDenied:
       return kAccessDenied;
     case ERROR_NOT_DOS_DISK:
     case ERROR_BAD_EXE_FORMAT:
@@ -579,15 +661,36 @@ FileErrorCause FileErrorCauseOf(unsigned long error) {
     case ERROR_NET_WRITE_FAULT:
     case ERROR_OPERATION_ABORTED:
     case ERROR_IO_INCOMPLETE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NETNAME_DELETED:
+    case kNoSuchDevice:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case kCloudProviderNotRunning:
+    case kCloudMetadataCorrupt:
+    case kCloudNotInSync:
+    case kCloudValidationFailed:
+    case kCloudNetworkUnavailable:
+    case kCloudUnsuccessful:
+    case kCloudRequestAborted:
+    case kCloudPropertyCorrupt:
+    case kCloudRequestCanceled:
+    case kCloudProviderTerminated:
+    case kCloudRequestTimeout:
       return kHardIO;
     case ERROR_SHARING_VIOLATION:
+    case kCloudInUse:
       return kSharingViolation;
     case ERROR_LOCK_VIOLATION:
     case ERROR_DRIVE_LOCKED:
     case ERROR_LOCK_FAILED:
+    case kCloudPropertyLockConflict:
       return kLockViolation;
     case ERROR_HANDLE_DISK_FULL:
     case ERROR_DISK_FULL:
+    case kDiskQuotaExceeded:
+    case ERROR_FILE_TOO_LARGE:
       return kDiskFull;
     case ERROR_HANDLE_EOF:
       return kEndOfFile;
@@ -611,6 +714,40 @@ void Free(void* block) {
   if (!block) return;
   ::GlobalUnlock(block);
   ::GlobalFree(block);
+}
+
+// --- long and short names ---
+
+std::wstring ExtendedPath(const std::wstring& fullPath) {
+  // The prefix also turns off the system's clean-up of names (trailing dots
+  // and spaces, "." and ".."): it goes only on names GetFullPathNameW made.
+  if (fullPath.compare(0, 4, L"\\\\?\\") == 0 || fullPath.compare(0, 4, L"\\\\.\\") == 0) {
+    return fullPath;
+  }
+  if (fullPath.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
+  return L"\\\\?\\" + fullPath;
+}
+
+namespace {
+
+bool IsOtherFilesShortName(const std::wstring& full) {
+  const std::wstring leaf = full.substr(full.find_last_of(L'\\') + 1);
+  // A wildcard names no file, but the search would match it against others.
+  if (leaf.empty() || leaf.find_first_of(L"*?<>\"") != std::wstring::npos) return false;
+  // The search matches short names too, and answers with the long one.
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileExW(ExtendedPath(full).c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  return ::CompareStringOrdinal(leaf.c_str(), -1, found.cFileName, -1, TRUE) != CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsShortNameOfOtherFile(const std::string& path) {
+  std::wstring full;
+  return FullPathOf(path, full) && IsOtherFilesShortName(full);
 }
 
 }  // namespace win32

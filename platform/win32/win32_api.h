@@ -51,8 +51,10 @@ unsigned long FileSize(std::intptr_t file, std::uint64_t& size);
 unsigned long FileClose(std::intptr_t file);
 
 // The volume and index that tell one file from another, for whatever name
-// reaches it (a link, a short name, another case).
-bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index);
+// reaches it (a link, a short name, another case). The index has 128 bits
+// where the file system gives them; indexHigh is 0 where it does not.
+bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index,
+                  std::uint64_t& indexHigh);
 // A new file, held alone, beside the free name it is to take; the system
 // deletes it when its handle closes unless NewFileCommit named it first.
 // kNoFile when the name is taken or nothing can be created there. Fills
@@ -149,5 +151,22 @@ void* LoadProgramIcon(unsigned id);
 int ShowMessage(void* owner, const std::string& text, const std::string& caption, unsigned type);
 // Opens a help file at a context number; false if the viewer cannot start.
 bool StartHelp(const std::string& helpFile, unsigned long context);
+
+// --- what real Windows does and Wine does not: names past 260 characters,
+// short (8.3) names, the help stub of newer systems, the dialog's font ---
+
+// The name that file calls take for an absolute one: with the prefix that
+// lifts the 260-character limit.
+std::wstring ExtendedPath(const std::wstring& fullPath);
+// True when the name reaches an existing file only as that file's short
+// name: the file's own name is another.
+bool IsShortNameOfOtherFile(const std::string& path);
+// False when the help viewer that WinHelp would start is the system's stub,
+// which can only say that it shows no help.
+bool HelpViewerWorks();
+// The face the dialog is drawn in for a template's face: the template's own
+// where the system knows it, its other name where only that is known, and
+// the system's dialog face otherwise.
+std::wstring DialogFace(const std::wstring& templateFace);
 
 }  // namespace win32

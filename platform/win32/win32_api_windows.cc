@@ -1,6 +1,12 @@
 // Dialog, window, message box and help calls of the Windows backend.
 #include <windows.h>
 
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/win32/win32_api.h"
 
 namespace win32 {
@@ -14,7 +20,8 @@ constexpr UINT kHelpKeyMessage = WM_APP;
 // shows a second dialog over the first.
 struct ModalDialog {
   DialogHandlers* handlers = nullptr;
-  HWND window = nullptr;  // from WM_INITDIALOG on
+  HWND window = nullptr;      // from WM_INITDIALOG on
+  HICON smallIcon = nullptr;  // loaded for the window, destroyed with it
 };
 ModalDialog g_modal;
 
@@ -104,20 +111,119 @@ LRESULT CALLBACK HelpKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
+namespace {
+
+// The template with its face replaced by the one the system can draw, or
+// empty when the template's own is that face (or the template is none the
+// program could read). Everything after the face keeps its place modulo four
+// bytes, which is all the controls' alignment asks.
+std::vector<DWORD> WithDrawableFace(const unsigned char* data, std::size_t size) {
+  std::size_t at = 26;  // the fixed part of an extended template
+  const auto word = [&](std::size_t offset) {
+    WORD value = 0;
+    if (offset + sizeof value <= size) std::memcpy(&value, data + offset, sizeof value);
+    return value;
+  };
+  const auto skipString = [&] {
+    while (at + 2 <= size && word(at) != 0) at += 2;
+    at += 2;
+  };
+  const auto skipNameOrOrdinal = [&] {
+    if (word(at) == 0xFFFF) {
+      at += 4;
+    } else {
+      skipString();
+    }
+  };
+  DWORD style = 0;
+  if (size < at || word(0) != 1 || word(2) != 0xFFFF) return {};
+  std::memcpy(&style, data + 12, sizeof style);
+  if ((style & DS_SETFONT) == 0) return {};
+  skipNameOrOrdinal();                // menu
+  skipNameOrOrdinal();                // class
+  skipString();                       // caption
+  const std::size_t faceAt = at + 6;  // after point size, weight, italic, charset
+  at = faceAt;
+  skipString();
+  if (at > size) return {};
+  const std::wstring face(reinterpret_cast<const wchar_t*>(data + faceAt), (at - faceAt) / 2 - 1);
+  const std::wstring drawable = DialogFace(face);
+  if (drawable == face) return {};
+  const std::size_t rest = (at + 3) / 4 * 4;
+  std::size_t restAt = faceAt + (drawable.size() + 1) * 2;
+  restAt = (restAt + 3) / 4 * 4;
+  std::vector<DWORD> copy((restAt + (size > rest ? size - rest : 0) + 3) / 4, 0);
+  auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
+  std::memcpy(bytes, data, faceAt);
+  std::memcpy(bytes + faceAt, drawable.c_str(), (drawable.size() + 1) * 2);
+  if (size > rest) std::memcpy(bytes + restAt, data + rest, size - rest);
+  return copy;
+}
+
+}  // namespace
+
 std::intptr_t RunModalDialog(unsigned templateId, DialogHandlers& handlers) {
-  g_modal = ModalDialog{&handlers, nullptr};
+  g_modal = ModalDialog{&handlers, nullptr, nullptr};
   const HHOOK filter =
       ::SetWindowsHookExW(WH_MSGFILTER, HelpKeyFilter, nullptr, ::GetCurrentThreadId());
-  const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr),
-                                           MAKEINTRESOURCEW(templateId), nullptr, DialogProc, 0);
+  const HMODULE module = ::GetModuleHandleW(nullptr);
+  const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(templateId), RT_DIALOG);
+  const HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+  const void* data = loaded ? ::LockResource(loaded) : nullptr;
+  const std::vector<DWORD> redrawn = data
+                                         ? WithDrawableFace(static_cast<const unsigned char*>(data),
+                                                            ::SizeofResource(module, found))
+                                         : std::vector<DWORD>();
+  const INT_PTR result =
+      redrawn.empty()
+          ? ::DialogBoxParamW(module, MAKEINTRESOURCEW(templateId), nullptr, DialogProc, 0)
+          : ::DialogBoxIndirectParamW(module, reinterpret_cast<LPCDLGTEMPLATEW>(redrawn.data()),
+                                      nullptr, DialogProc, 0);
   if (filter) ::UnhookWindowsHookEx(filter);
+  if (g_modal.smallIcon) ::DestroyIcon(g_modal.smallIcon);
   g_modal = ModalDialog{};
   return result;
 }
 
 bool IsMinimised(void* window) { return ::IsIconic(AsWindow(window)) != FALSE; }
 
+namespace {
+
+// The resource each of the program's icons came from.
+std::vector<std::pair<HICON, unsigned>> g_iconIds;
+
+// The small icon's size at the window's own scaling, where the system says.
+int SmallIconSize(HWND window) {
+  using DpiForWindow = UINT(WINAPI*)(HWND);
+  using MetricForDpi = int(WINAPI*)(int, UINT);
+  const HMODULE user = ::GetModuleHandleW(L"user32.dll");
+  const auto dpiFor = reinterpret_cast<DpiForWindow>(
+      reinterpret_cast<void*>(::GetProcAddress(user, "GetDpiForWindow")));
+  const auto metricFor = reinterpret_cast<MetricForDpi>(
+      reinterpret_cast<void*>(::GetProcAddress(user, "GetSystemMetricsForDpi")));
+  if (dpiFor && metricFor) return metricFor(SM_CXSMICON, dpiFor(window));
+  return ::GetSystemMetrics(SM_CXSMICON);
+}
+
+}  // namespace
+
 void SetWindowIcon(void* window, void* icon, bool big) {
+  // The small icon is the resource's own small image, not the big one
+  // shrunk by the system.
+  if (!big && window == g_modal.window) {
+    for (const auto& loaded : g_iconIds) {
+      if (loaded.first != icon) continue;
+      const int size = SmallIconSize(AsWindow(window));
+      const HANDLE small =
+          ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(loaded.second), IMAGE_ICON,
+                       size, size, LR_DEFAULTCOLOR);
+      if (!small) break;
+      if (g_modal.smallIcon) ::DestroyIcon(g_modal.smallIcon);
+      g_modal.smallIcon = static_cast<HICON>(small);
+      icon = small;
+      break;
+    }
+  }
   ::SendMessageW(AsWindow(window), WM_SETICON, big ? ICON_BIG : ICON_SMALL,
                  reinterpret_cast<LPARAM>(icon));
 }
@@ -152,7 +258,9 @@ void DrawIconAt(std::uintptr_t dc, int x, int y, void* icon) {
 int SystemMetric(int index) { return ::GetSystemMetrics(index); }
 
 void* LoadProgramIcon(unsigned id) {
-  return ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id));
+  const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id));
+  if (icon) g_iconIds.emplace_back(icon, id);
+  return icon;
 }
 
 int ShowMessage(void* owner, const std::string& text, const std::string& caption, unsigned type) {
@@ -160,7 +268,80 @@ int ShowMessage(void* owner, const std::string& text, const std::string& caption
 }
 
 bool StartHelp(const std::string& helpFile, unsigned long context) {
-  return ::WinHelpW(g_modal.window, Widen(helpFile).c_str(), HELP_CONTEXT, context) != FALSE;
+  // The stub would answer with a box of its own about a help format it
+  // cannot show: the viewer counts as one that cannot be started.
+  return HelpViewerWorks() &&
+         ::WinHelpW(g_modal.window, Widen(helpFile).c_str(), HELP_CONTEXT, context) != FALSE;
+}
+
+// --- the help stub and the dialog's face ---
+
+bool HelpViewerWorks() {
+  // The viewer WinHelp starts, in the order the system looks for programs.
+  // Microsoft made the viewer for Windows Vista to 8.1 only (versions 6.0 to
+  // 6.3); from Windows 10 on, the system's own winhlp32.exe is the stub, and
+  // it carries the system's version. A viewer without a version record is
+  // no file of the system's.
+  for (UINT(WINAPI * folder)(LPWSTR, UINT) :
+       {::GetSystemDirectoryW, ::GetSystemWindowsDirectoryW}) {
+    wchar_t buffer[MAX_PATH];
+    const UINT length = folder(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) continue;
+    const std::wstring viewer = std::wstring(buffer, length) + L"\\winhlp32.exe";
+    if (::GetFileAttributesW(viewer.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(viewer.c_str(), &ignored);
+    if (size == 0) return true;
+    std::vector<unsigned char> info(size);
+    void* value = nullptr;
+    UINT valueSize = 0;
+    if (!::GetFileVersionInfoW(viewer.c_str(), 0, size, info.data()) ||
+        !::VerQueryValueW(info.data(), L"\\", &value, &valueSize) ||
+        valueSize < sizeof(VS_FIXEDFILEINFO)) {
+      return true;
+    }
+    return HIWORD(static_cast<const VS_FIXEDFILEINFO*>(value)->dwProductVersionMS) < 10;
+  }
+  return false;
+}
+
+namespace {
+
+int CALLBACK FaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+bool IsFaceKnown(const std::wstring& face) {
+  if (face.empty() || face.size() >= LF_FACESIZE) return false;
+  LOGFONTW font = {};
+  font.lfCharSet = DEFAULT_CHARSET;
+  std::wmemcpy(font.lfFaceName, face.c_str(), face.size());
+  bool found = false;
+  const HDC screen = ::GetDC(nullptr);
+  ::EnumFontFamiliesExW(screen, &font, FaceFound, reinterpret_cast<LPARAM>(&found), 0);
+  ::ReleaseDC(nullptr, screen);
+  return found;
+}
+
+// GDI knows an East Asian face by its own-language name only where the
+// system locale is that language, and by its English name elsewhere.
+constexpr std::pair<const wchar_t*, const wchar_t*> kFaceNames[] = {
+    {L"ＭＳ Ｐゴシック", L"MS PGothic"},
+};
+
+}  // namespace
+
+std::wstring DialogFace(const std::wstring& templateFace) {
+  if (IsFaceKnown(templateFace)) return templateFace;
+  for (const auto& names : kFaceNames) {
+    const std::wstring other = templateFace == names.first    ? names.second
+                               : templateFace == names.second ? names.first
+                                                              : L"";
+    if (IsFaceKnown(other)) return other;
+  }
+  // The name every system maps to its own dialog face.
+  return L"MS Shell Dlg";
 }
 
 }  // namespace win32

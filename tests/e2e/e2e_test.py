@@ -35,7 +35,8 @@ FIRST_PART_DAMAGED = ("NWD4_322.001 を正しく読み込む事ができませ�
                       "ファイルが壊れている可能性があります。\n終了します。")
 NOT_ON_FIXED_DISK = "ハードディスク上で実行してください。"
 HELP_FAILED = "ﾍﾙﾌﾟの起動に失敗しました。"
-READ_ERROR = "無題のﾌｧｲﾙ へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"
+# A read error names the part read.
+READ_ERROR = "{} へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。"
 NOT_OPENED = "\n上記のファイルを作成しましたが、開くことができませんでした。"
 
 # Generous bounds for a slow machine; nothing waits for them unless
@@ -414,7 +415,8 @@ def test_read_error_is_reported_and_the_dialog_stays_open():
         window = run.window_titled(CAPTION)
         for _ in range(2):  # the dialog takes another press
             press(window, "Return")
-            dismiss(run, check_message(run, READ_ERROR, owner=window, icon="Error"))
+            part = os.path.join(os.path.realpath(folder), "NWD4_322.002")
+            dismiss(run, check_message(run, READ_ERROR.format(part), owner=window, icon="Error"))
         press(window, "Escape")
         run.wait_exit(0, watch_titles=(MESSAGE_CAPTION,))
         check_no_output(folder, before)

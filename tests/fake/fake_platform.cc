@@ -173,7 +173,14 @@ namespace {
 
 // The bytes a read of count takes from the handle's position, moved on.
 UINT TakeBytes(Platform& p, Platform::Handle& h, void* buffer, UINT count) {
-  const bool cut = p.MaybeFail(Op::Read, h.name) == fake::kShort;
+  bool cut = false;
+  try {
+    cut = p.MaybeFail(Op::Read, h.name) == fake::kShort;
+  } catch (CFileException& e) {
+    // A read error names the file read, as the backends' do.
+    e.m_strFileName = p.FullPath(h.name);
+    throw;
+  }
   const std::vector<unsigned char>& data = p.FileOf(h).data;
   const std::uint64_t available = h.position < data.size() ? data.size() - h.position : 0;
   const UINT got = static_cast<UINT>(std::min<std::uint64_t>(count, available)) / (cut ? 2 : 1);
@@ -366,6 +373,11 @@ BOOL DeleteFile(const std::string& fileName) {
   p.files.erase(file);
   p.log.push_back("delete " + name);
   return TRUE;
+}
+
+BOOL IsShortNameOfOtherFile(const std::string& fileName) {
+  Platform& p = Platform::Current();
+  return p.shortNames.count(p.BareName(fileName)) != 0 ? TRUE : FALSE;
 }
 
 BOOL GetFileId(const std::string& fileName, CFileId& id) {

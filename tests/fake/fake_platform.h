@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,8 @@ class Platform {
   std::map<std::string, File> files;  // by bare name, in the working folder
   // Names that lead to another file: a symbolic or hard link, a short name.
   std::map<std::string, std::string> links;
+  // Those of the links that are short (8.3) names of the file they lead to.
+  std::set<std::string> shortNames;
   // New files that have no name yet, by the name they are to take.
   std::map<std::string, File> unnamed;
   // The files whose marks of origin the new files were given, in order.

@@ -418,6 +418,21 @@ TEST(FilePosixOpen, PathInAFolderNamedInAnotherEncodingIsStillShown) {
   EXPECT_EQ(file.GetFilePath(), parent.path() + "/\uFFFDZ\uFFFDb\uFFFDg/NWD4_322.001");
 }
 
+TEST(FilePosixErrors, ReadErrorNamesTheFile) {
+  // The kernel answers a read of the reader's own memory at address 0 with
+  // an I/O error.
+  CFile file;
+  ASSERT_TRUE(file.Open("/proc/self/mem", kRead));
+  char buffer[16];
+  try {
+    file.Read(buffer, sizeof buffer);
+    ADD_FAILURE() << "the read succeeded";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::hardIO);
+    EXPECT_EQ(e.m_strFileName, "/proc/self/mem");
+  }
+}
+
 TEST(FilePosixErrors, EverySystemErrorHasTheCauseOfItsKind) {
   const std::pair<int, int> kCauses[] = {
       {ENOENT, CFileException::fileNotFound},
@@ -439,6 +454,10 @@ TEST(FilePosixErrors, EverySystemErrorHasTheCauseOfItsKind) {
       {EIO, CFileException::hardIO},
       {ENXIO, CFileException::hardIO},
       {ENODEV, CFileException::hardIO},
+      {ENOMEDIUM, CFileException::hardIO},
+      {ENOTCONN, CFileException::hardIO},
+      {ETIMEDOUT, CFileException::hardIO},
+      {ESTALE, CFileException::fileNotFound},
       {EAGAIN, CFileException::sharingViolation},
       {ENOLCK, CFileException::lockViolation},
       {ENOSPC, CFileException::diskFull},

@@ -75,6 +75,21 @@ constexpr Case kCases[] = {
     CASE(ERROR_HANDLE_DISK_FULL, kDiskFull),
     CASE(ERROR_DISK_FULL, kDiskFull),
     CASE(ERROR_HANDLE_EOF, kEndOfFile),
+    // Devices that are gone, quotas, and cloud files whose provider cannot
+    // deliver them, one or two of each cause; the newer codes by number.
+    CASE(ERROR_DEV_NOT_EXIST, kHardIO),
+    CASE(ERROR_NO_MEDIA_IN_DRIVE, kHardIO),
+    CASE(ERROR_DEVICE_NOT_CONNECTED, kHardIO),
+    CASE(ERROR_FILE_TOO_LARGE, kDiskFull),
+    {433, win32::kHardIO, "ERROR_NO_SUCH_DEVICE"},
+    {1295, win32::kDiskFull, "ERROR_DISK_QUOTA_EXCEEDED"},
+    {362, win32::kHardIO, "ERROR_CLOUD_FILE_PROVIDER_NOT_RUNNING"},
+    {381, win32::kAccessDenied, "ERROR_CLOUD_FILE_READ_ONLY_VOLUME"},
+    {388, win32::kHardIO, "ERROR_CLOUD_FILE_NETWORK_UNAVAILABLE"},
+    {391, win32::kSharingViolation, "ERROR_CLOUD_FILE_IN_USE"},
+    {395, win32::kAccessDenied, "ERROR_CLOUD_FILE_ACCESS_DENIED"},
+    {397, win32::kLockViolation, "ERROR_CLOUD_FILE_PROPERTY_LOCK_CONFLICT"},
+    {404, win32::kHardIO, "ERROR_CLOUD_FILE_PROVIDER_TERMINATED"},
     // Any code not listed is an unknown error.
     CASE(ERROR_INVALID_FUNCTION, kGenericError),
     CASE(ERROR_NOT_ENOUGH_MEMORY, kGenericError),

@@ -27,7 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t current[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, current);
 
-  const std::string text = "launched\ncwd " + Utf8(current) + "\n";
+  // The error mode it was given: a child takes its parent's process mode.
+  const std::string text =
+      "launched\ncwd " + Utf8(current) + "\nerror mode " + std::to_string(GetErrorMode()) + "\n";
   HANDLE file = CreateFileW((folder + L"marker.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;

@@ -5,8 +5,9 @@
 #
 # Usage: run_wine_tests.sh NWD4_322.exe NWD_SPLIT WORKDIR [TEMPLATE_DUMP]
 #   NWD4_322.exe   the cross-built program; probe.exe, marker.exe,
-#                  error_causes.exe and zone_check.exe are expected in
-#                  tests/wine/ beside it (same build tree)
+#                  error_causes.exe, zone_check.exe, backend_calls.exe and
+#                  help_stub.exe are expected in tests/wine/ beside it (same
+#                  build tree)
 #   NWD_SPLIT      the native part-set cutter
 #   WORKDIR        scratch folder under the build tree: the Wine prefix, the
 #                  part sets and the screenshots (windows-*.png) go there
@@ -36,9 +37,12 @@ PROBE=$HELPERS/probe.exe
 MARKER=$HELPERS/marker.exe
 ERROR_CAUSES=$HELPERS/error_causes.exe
 ZONE_CHECK=$HELPERS/zone_check.exe
+BACKEND_CALLS=$HELPERS/backend_calls.exe
+HELP_STUB=$HELPERS/help_stub.exe
 TEMPLATE_DUMP=${4:-$(dirname "$SPLIT")/tests/wine/template_dump}
 
-for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES" "$ZONE_CHECK"; do
+for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES" "$ZONE_CHECK" "$BACKEND_CALLS" \
+  "$HELP_STUB"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
 
@@ -182,6 +186,8 @@ DIALOG_TITLE='「ソルネ」PRO NWD4C'
 DIALOG_X='NWD4C$'
 MESSAGE_TITLE='NWD4_322'
 MESSAGE_X='^NWD4_322$'
+# The dialog's width at 96 dpi, once the valid set has measured it.
+DIALOG_WIDTH_96=100000
 
 # --- the compiled resources ---
 
@@ -251,21 +257,23 @@ string OriginalFilename NWD4_322.exe'
   fi
 
   local icon
-  icon=$(probe icon "$exe_w" 128)
-  if [ "$icon" = $'image 32x32 8bpp\nimage 16x16 8bpp' ]; then
-    pass "icon 128 holds 32x32 and 16x16 images of 256 colours"
+  icon=$(probe icon "$exe_w" 128 | tr '\n' ' ')
+  if [ "$icon" = 'image 32x32 8bpp image 16x16 8bpp image 20x20 8bpp image 24x24 8bpp image 48x48 8bpp image 256x256 8bpp ' ]; then
+    pass "icon 128 holds images of 32, 16, 20, 24, 48 and 256 pixels, 256 colours each"
   else
-    fail "icon 128 holds 32x32 and 16x16 images of 256 colours" "$icon"
+    fail "icon 128 holds images of 32, 16, 20, 24, 48 and 256 pixels, 256 colours each" "$icon"
   fi
 
   local manifest
   manifest=$(probe manifest "$exe_w")
   if grep -q 'level="asInvoker"' <<<"$manifest" &&
     grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" &&
-    grep -q '>true</dpiAware>' <<<"$manifest"; then
-    pass "manifest: as invoker, common controls 6, DPI aware"
+    grep -q '>true</dpiAware>' <<<"$manifest" &&
+    grep -q '>PerMonitorV2, System</dpiAwareness>' <<<"$manifest"; then
+    pass "manifest: as invoker, common controls 6, DPI aware, per monitor (v2) where it can"
   else
-    fail "manifest: as invoker, common controls 6, DPI aware" "$manifest"
+    fail "manifest: as invoker, common controls 6, DPI aware, per monitor (v2) where it can" \
+      "$manifest"
   fi
 
   if command -v x86_64-w64-mingw32-objdump >/dev/null; then
@@ -324,18 +332,17 @@ test_valid_set() {
     fail "valid set: Execute is the default button and has the focus" "$block"
   fi
   # Wine answers no WM_GETICON from another process, but hands the window's
-  # icon to X: it must be the 32x32 image of icon 128, pixel for pixel.
-  local shown wanted
-  shown=$(xprop -id "$w" -notype -f _NET_WM_ICON 32c _NET_WM_ICON 2>/dev/null |
-    sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n' | tail -n +3 | head -1024 |
-    while read -r v; do printf '%08x\n' "$v"; done | md5sum)
-  wanted=$(convert "$SRC/ui/icon/nwd4_322.ico[0]" -depth 8 rgba:- | od -An -v -tx1 -w4 |
-    awk '{ print ($4 == "00") ? "00000000" : $4 $1 $2 $3 }' | md5sum)
-  if [ "$shown" = "$wanted" ]; then
-    pass "valid set: the window shows the program's icon"
-  else
-    fail "valid set: the window shows the program's icon"
-  fi
+  # icons to X: the big one must be the 32x32 image of icon 128, pixel for
+  # pixel, and the small one its own 16x16 image, not the big one shrunk.
+  local pair side
+  for pair in 32:0 16:1; do
+    side=${pair%:*}
+    if [ "$(x_icon_pixels "$w" "$side" | md5sum)" = "$(ico_pixels "${pair#*:}" | md5sum)" ]; then
+      pass "valid set: the window's ${side}x$side icon is the program's image of that size"
+    else
+      fail "valid set: the window's ${side}x$side icon is the program's image of that size"
+    fi
+  done
   local style exstyle
   read -r _ style _ exstyle < <(grep '^  style ' <<<"$block")
   if [ -n "$style" ] && (((style & 0x00030000) == 0 && (exstyle & 0x00040000) != 0)); then
@@ -353,6 +360,9 @@ test_valid_set() {
   fi
   screenshot windows-dialog.png
   screenshot windows-dialog-crop.png "$rect"
+  local left right
+  read -r left _ right _ <<<"$rect"
+  DIALOG_WIDTH_96=$((right - left))
 
   press "$w" Return
   if ! program_ends; then
@@ -369,12 +379,30 @@ test_valid_set() {
   folder=$(winpath "$dir")
   # The launched program may take a moment to write its mark.
   for _ in $(seq 50); do [ -s "$dir/marker.txt" ] && break; sleep 0.1; done
-  if [ "$(cat "$dir/marker.txt" 2>/dev/null)" = $'launched\ncwd '"$folder" ]; then
-    pass "valid set: the output was launched, in the set's folder"
+  if [ "$(cat "$dir/marker.txt" 2>/dev/null)" = $'launched\ncwd '"$folder"$'\nerror mode 0' ]; then
+    pass "valid set: the output was launched, in the set's folder, with the system's error mode"
   else
-    fail "valid set: the output was launched, in the set's folder" \
+    fail "valid set: the output was launched, in the set's folder, with the system's error mode" \
       "$(cat "$dir/marker.txt" 2>&1)"
   fi
+}
+
+# The pixels of a window's icon image of the given side as X has them, and
+# those of an image of the program's .ico, alike: one ARGB word a line.
+x_icon_pixels() {
+  xprop -id "$1" -notype -f _NET_WM_ICON 32c _NET_WM_ICON 2>/dev/null |
+    sed 's/^_NET_WM_ICON = //' | tr -d ' ' | tr ',' '\n' | python3 -c '
+import sys
+side, v, i = int(sys.argv[1]), [int(x) for x in sys.stdin.read().split()], 0
+while i + 2 <= len(v):
+    if v[i] == side:
+        print("\n".join("%08x" % p for p in v[i + 2:i + 2 + side * side]))
+    i += 2 + v[i] * v[i + 1]
+' "$2"
+}
+ico_pixels() {
+  convert "$SRC/ui/icon/nwd4_322.ico[$1]" -depth 8 rgba:- | od -An -v -tx1 -w4 |
+    awk '{ print ($4 == "00") ? "00000000" : $4 $1 $2 $3 }'
 }
 
 # centred "L T R B" "L T R B": the window sits in the middle of the area,
@@ -603,28 +631,35 @@ test_help_fails() {
   fi
 }
 
-# A header naming part 1000 by its short name: the part is kept, whatever
-# name reaches it, and the output cannot be opened.
+# A header naming another file by its short name, part 1000 of the set or a
+# file of the user's: the first part counts as damaged, and the file is kept.
 test_short_name_of_a_part() {
-  local dir alias
-  dir=$(new_set short-name 1000)
-  alias=$(cd "$dir" && probe shortname NWD4_322.1000 | tr -d '\r')
-  if [ -z "$alias" ] || [ "$alias" = NWD4_322.1000 ]; then
-    fail "short name of a part: Wine gives NWD4_322.1000 a short name" "$alias"
-    return
-  fi
-  python3 - "$dir/NWD4_322.001" "$alias" <<'PY'
+  local pair target dir alias kept
+  for pair in NWD4_322.1000:1000 SETUPJAPAN.EXE:2; do
+    target=${pair%:*}
+    dir=$(new_set "short-name-${pair#*:}" "${pair#*:}")
+    [ -e "$dir/$target" ] || echo "the user's own" >"$dir/$target"
+    alias=$(cd "$dir" && probe shortname "$target" | tr -d '\r')
+    if [ -z "$alias" ] || [ "$alias" = "$target" ]; then
+      fail "short name of $target: Wine gives it a short name" "$alias"
+      continue
+    fi
+    set_output_name "$dir" "$alias"
+    kept=$(md5sum <"$dir/$target")
+    start_program "$dir"
+    expect_message "header naming $alias, the short name of $target" "$FIRST_PART_DAMAGED" -
+    [ "$(md5sum <"$dir/$target")" = "$kept" ] || fail "short name of $target: the file is kept"
+  done
+}
+
+# set_output_name DIR NAME: the first header names NAME as the output.
+set_output_name() {
+  python3 - "$1/NWD4_322.001" "$2" <<'PY'
 import sys
 with open(sys.argv[1], "r+b") as f:
     f.seek(80)
     f.write(sys.argv[2].encode("ascii").ljust(64, b"\0"))
 PY
-  local kept
-  kept=$(md5sum <"$dir/NWD4_322.1000")
-  start_program "$dir"
-  press "$(x_window "$DIALOG_X")" Return
-  expect_message "short name $alias of part 1000" "${alias}をオープンできません。" -
-  [ "$(md5sum <"$dir/NWD4_322.1000")" = "$kept" ] || fail "short name of a part: part 1000 is kept"
 }
 
 # Starts the program on the set in $1, presses Enter and waits until the
@@ -664,7 +699,7 @@ test_join_interrupted() {
     [ -z "$left" ] && break
     sleep 0.1
   done
-  if [[ "$SEEN" == SETUP.EXE.*.incomplete ]] && [ -z "$left" ]; then
+  if [[ "$SEEN" == SETUP.EXE.*~ ]] && [ -z "$left" ]; then
     pass "killed during the join: $SEEN was written, nothing is left"
   else
     fail "killed during the join: nothing is left" "seen: $SEEN" "left: $left"
@@ -674,7 +709,7 @@ test_join_interrupted() {
   echo planted >"$dir/SETUP.EXE"
   expect_message "file planted during the join" "SETUP.EXEをオープンできません。" -
   left=$(ls "$dir" | grep -v -x -e 'NWD4_322\..*')
-  if [[ "$SEEN" == SETUP.EXE.*.incomplete ]] && [ "$left" = SETUP.EXE ] &&
+  if [[ "$SEEN" == SETUP.EXE.*~ ]] && [ "$left" = SETUP.EXE ] &&
     [ "$(cat "$dir/SETUP.EXE")" = planted ]; then
     pass "file planted during the join: it is kept, the temporary is gone"
   else
@@ -787,7 +822,7 @@ test_flush() {
     press "$(x_window "$DIALOG_X")" Return
     if [ "$outcome" = joined ]; then
       joined "$name" "$dir"
-      if grep -q -x -E "flush $OUTPUT_NAME\.[0-9]+\.incomplete" "$log" 2>/dev/null; then
+      if grep -q -x -E "flush $OUTPUT_NAME\.[0-9a-f]+~" "$log" 2>/dev/null; then
         pass "$name: the output was flushed while it had no name"
       else
         fail "$name: the output was flushed while it had no name" "$(cat "$log" 2>&1)"
@@ -951,6 +986,141 @@ test_progress_stopped() {
   rm -rf "$dir"
 }
 
+FIRST_PART_DAMAGED='NWD4_322.001 を正しく読み込む事ができません。\nファイルが壊れている可能性があります。\n終了します。'
+
+# --- what real Windows does and Wine mostly does not ---
+
+# The backend's own answers, one row each: what is asked, the call and its
+# argument, and the answer, or "= call argument" for the same answer as
+# another call, "!= call argument" for a different one. In a folder holding
+# A.TXT, B.TXT, C.TXT and SETUPJAPAN.EXE, whose short name is $ALIAS.
+BACKEND_CASES='identity: another file is another|id|B.TXT|!= id A.TXT
+identity: the 128-bit id of FileIdInfo|id|A.TXT|= fileidinfo A.TXT
+short name of another file|short-name|$ALIAS|yes
+a file'"'"'s own name, in any case|short-name|setupjapan.exe|no
+a wildcard, which names no file|short-name|S*.EXE|no
+deleting by another file'"'"'s short name deletes nothing|remove|$ALIAS|kept
+deleting by a file'"'"'s own name deletes it|remove|C.TXT|removed
+error mode: this thread'"'"'s, not the process'"'"'s that a child inherits|error-mode||process 0 thread 32769
+dialog face: the template'"'"'s where the system knows it|face|ＭＳ Ｐゴシック|ＭＳ Ｐゴシック
+dialog face: its Japanese name where only that is known|face|MS PGothic|ＭＳ Ｐゴシック
+dialog face: the system'"'"'s dialog face where neither is known|face|NoSuchFace|MS Shell Dlg
+help viewer: Wine'"'"'s is a working one|viewer||works'
+
+backend_call() { (cd "$1" && timeout 20 wine "$BACKEND_CALLS" "${@:2}" 2>/dev/null | tr -d '\r'); }
+
+test_backend_calls() {
+  local dir=$CASES/backend-calls
+  rm -rf "$dir" && mkdir -p "$dir"
+  echo a >"$dir/A.TXT" && echo b >"$dir/B.TXT" && echo c >"$dir/C.TXT"
+  echo d >"$dir/SETUPJAPAN.EXE"
+  ALIAS=$(cd "$dir" && probe shortname SETUPJAPAN.EXE | tr -d '\r')
+  local name verb arg expected got other
+  while IFS='|' read -r name verb arg expected; do
+    [ "$arg" = '$ALIAS' ] && arg=$ALIAS
+    got=$(backend_call "$dir" "$verb" ${arg:+"$arg"})
+    # shellcheck disable=SC2086
+    case $expected in
+      "!= "*) other=$(backend_call "$dir" ${expected#!= }) && [ -n "$got" ] && [ "$got" != "$other" ] ;;
+      "= "*) other=$(backend_call "$dir" ${expected#= }) && [ -n "$got" ] && [ "$got" = "$other" ] ;;
+      *) [ "$got" = "$expected" ] ;;
+    esac && pass "$name" || fail "$name" "$verb $arg: $got ${other:+(against $other)}"
+    other=
+  done <<<"$BACKEND_CASES"
+}
+
+# Where the system locale is not Japanese, GDI knows the template's face by
+# its English name only: the dialog asks for that one.
+test_dialog_face_abroad() {
+  local key='HKCU\Software\Wine\Fonts\Replacements' got font
+  font=$(wine reg query "$key" 2>/dev/null | awk '/REG_SZ/ { print $NF; exit }' | tr -d '\r')
+  wine reg delete "$key" /v 'ＭＳ Ｐゴシック' /f >/dev/null 2>&1
+  wine reg add "$key" /v 'MS PGothic' /d "$font" /f >/dev/null 2>&1
+  got=$(backend_call "$CASES" face 'ＭＳ Ｐゴシック')
+  wine reg delete "$key" /v 'MS PGothic' /f >/dev/null 2>&1
+  wine reg add "$key" /v 'ＭＳ Ｐゴシック' /d "$font" /f >/dev/null 2>&1
+  if [ "$got" = 'MS PGothic' ]; then
+    pass "dialog face: its English name where only that is known"
+  else
+    fail "dialog face: its English name where only that is known" "$got"
+  fi
+}
+
+# A folder so deep that the parts' names pass 260 characters, and the
+# output's by far: the set is joined whole. Wine starts no program past the
+# limit, whatever name it is given, and its shell says so in a box of its
+# own, which is dismissed here.
+test_long_paths() {
+  local dir=$CASES/long/$(printf 'd%.0s' $(seq 115))/$(printf 'e%.0s' $(seq 100)) name
+  name=$(printf 'f%.0s' $(seq 50)).exe
+  rm -rf "$CASES/long" && mkdir -p "$dir" && cp "$EXE" "$dir/NWD4_322.exe"
+  "$SPLIT" --parts 3 --output-name "$name" "$MARKER" "$dir" >/dev/null
+  local folder
+  folder=$(winpath "$dir")
+  start_program "$dir"
+  press "$(x_window "$DIALOG_X")" Return
+  local box
+  box=$(timeout 10 xdotool search --sync --onlyvisible --name '^Error$' 2>/dev/null | head -1)
+  [ -n "$box" ] && press "$box" Return
+  program_ends || fail "long paths: the program ends"
+  if cmp -s "$MARKER" "$dir/$name"; then
+    pass "long paths: parts at $((${#folder} + 13)) characters join into one at $((${#folder} + 1 + ${#name}))"
+  else
+    fail "long paths: the set joins whole" "$(ls "$dir")"
+  fi
+  rm -rf "$CASES/long"
+}
+
+# Where winhlp32.exe is the stub of Windows 10 and later (its version record
+# says 10), F1 starts nothing and the framework's message says that help
+# could not be started. The prefix gets the stub in place of Wine's viewer
+# for this case only.
+test_help_stub() {
+  local system32=$WINEPREFIX/drive_c/windows/system32 dir w
+  mv "$system32/winhlp32.exe" "$WORK/winhlp32.exe.wine"
+  cp "$HELP_STUB" "$WINEPREFIX/drive_c/windows/winhlp32.exe"
+  dir=$(new_set help-stub 3)
+  start_program "$dir" "WINEDLLOVERRIDES=$WINEDLLOVERRIDES;winhlp32.exe=n"
+  w=$(x_window "$DIALOG_X")
+  press "$w" F1
+  expect_message "F1 with the help stub" 'ﾍﾙﾌﾟの起動に失敗しました。' "$DIALOG_TITLE" "" stays-open
+  if [ -z "$(timeout 2 xdotool search --onlyvisible --name '^help stub$' 2>/dev/null)" ]; then
+    pass "F1 with the help stub: the stub is not started"
+  else
+    fail "F1 with the help stub: the stub is not started"
+  fi
+  press "$(x_window "$DIALOG_X")" Escape
+  program_ends || fail "F1 with the help stub: Escape then ends the dialog"
+  rm -f "$WINEPREFIX/drive_c/windows/winhlp32.exe"
+  mv "$WORK/winhlp32.exe.wine" "$system32/winhlp32.exe"
+}
+
+# The dialog at 192 dpi (200 %): drawn at twice the size, for the eye.
+test_high_dpi() {
+  local key='HKCU\Control Panel\Desktop' dir w rect="" left right width
+  # Read by each program as it starts.
+  wine reg add "$key" /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+  dir=$(new_set high-dpi 3)
+  start_program "$dir"
+  w=$(x_window "$DIALOG_X")
+  for _ in $(seq 10); do
+    rect=$(window_block "$DIALOG_TITLE" "$(probe windows)" | sed -n 's/^  rect //p')
+    [ -n "$rect" ] && break
+    sleep 0.5
+  done
+  screenshot windows-dialog-192dpi.png "$rect"
+  press "$w" Escape
+  program_ends
+  wine reg add "$key" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  read -r left _ right _ <<<"$rect"
+  width=$((${right:-0} - ${left:-0}))
+  if [ -n "$rect" ] && [ "$width" -ge $((2 * DIALOG_WIDTH_96 - 40)) ]; then
+    pass "192 dpi: the dialog is drawn at about twice its width ($width against $DIALOG_WIDTH_96 px)"
+  else
+    fail "192 dpi: the dialog is drawn at about twice its width" "$rect against $DIALOG_WIDTH_96"
+  fi
+}
+
 OUTPUT_NAME='セットアップ.exe'
 
 prepare_prefix
@@ -978,6 +1148,11 @@ test_linked_folder
 test_flush
 test_zone_marks
 test_help_fails
+test_backend_calls
+test_dialog_face_abroad
+test_long_paths
+test_help_stub
+test_high_dpi
 # Last: Wine's help viewer stays behind until the end.
 test_help_viewer
 

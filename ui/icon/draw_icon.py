@@ -3,8 +3,10 @@
 
 The picture: a grey hand-held device with a display and a keypad, standing
 in front of a silver disc, and a blue arrow pointing upward at the bottom
-centre. Two images, 32 x 32 and 16 x 16 pixels, 256 colours each, both drawn
-for their own size rather than one scaled from the other.
+centre. Images of 32, 16, 20, 24, 48 and 256 pixels square, 256 colours each:
+the 16 is placed by hand, the others are drawn from the 32's shapes at their
+own size, so each is sharp at the scaling it serves (100 % to 200 % and the
+large views).
 
 Shapes are described by signed distance functions and rendered with 8 x 8
 supersampling; the few details that must sit on exact pixels at 16 x 16 are
@@ -177,16 +179,17 @@ def facing_light(f, x, y):
 
 
 class Canvas:
-    def __init__(self, size):
+    def __init__(self, size, supersample=SUPERSAMPLE):
         self.size = size
-        self.n = size * SUPERSAMPLE
+        self.ss = supersample
+        self.n = size * supersample
         self.rgb = [(0.0, 0.0, 0.0)] * (self.n * self.n)
         self.alpha = [0.0] * (self.n * self.n)
 
     def paint(self, shape, colour, box=None):
         """Fills shape; colour(x, y, d) gives the colour at a point d pixels
         inside its edge (d < 0). box limits the work to (x0, y0, x1, y1)."""
-        s = SUPERSAMPLE
+        s = self.ss
         x0, y0, x1, y1 = box if box else (0, 0, self.size, self.size)
         sx0, sy0 = max(0, int(x0 * s)), max(0, int(y0 * s))
         sx1, sy1 = min(self.n, int(x1 * s + 1)), min(self.n, int(y1 * s + 1))
@@ -202,7 +205,7 @@ class Canvas:
                 self.alpha[row + sx] = 1.0
 
     def erase(self, shape, box=None):
-        s = SUPERSAMPLE
+        s = self.ss
         x0, y0, x1, y1 = box if box else (0, 0, self.size, self.size)
         for sy in range(max(0, int(y0 * s)), min(self.n, int(y1 * s + 1))):
             y = (sy + 0.5) / s
@@ -212,7 +215,7 @@ class Canvas:
 
     def resolve(self):
         """Averages the samples of each pixel: (rgb, coverage) per pixel."""
-        s, n = SUPERSAMPLE, self.n
+        s, n = self.ss, self.n
         out = []
         for py in range(self.size):
             for px in range(self.size):
@@ -428,15 +431,27 @@ def draw_arrow(cv, points, edge=1.0):
     cv.paint(arrow, fill, (min(xs), ay0, max(xs), ay1))
 
 
+def draw_scaled(size):
+    """The 32-pixel picture's shapes, drawn at size pixels: every length is
+    scaled, outlines and bevels no thinner than a pixel. Large images need
+    fewer samples a pixel to be smooth."""
+    k = size / 32
+    edge = max(1.0, k)
+    cv = Canvas(size, SUPERSAMPLE if size <= 48 else 2)
+    draw_disc(cv, cx=21.0 * k, cy=11.0 * k, r=10.8 * k, hole=1.9 * k, hub=4.6 * k, rim=edge)
+    keys = [(x * k, y * k) for y in (18, 21, 24) for x in (4, 7, 10)]
+    draw_device(cv, 1 * k, 3 * k, 15 * k, 29 * k, 3.0 * k,
+                screen=(3 * k, 5 * k, 13 * k, 16 * k), keys=keys, key_size=2 * k, edge=edge,
+                ink_lines=tuple((a * k, b * k, c * k)
+                                for a, b, c in ((5, 9, 10), (5, 11, 11), (5, 13, 9))))
+    draw_arrow(cv, [(x * k, y * k) for x, y in
+                    [(16, 16.5), (23.5, 24), (19, 24), (19, 31.5), (13, 31.5), (13, 24),
+                     (8.5, 24)]], edge=edge)
+    return Image(size, cv.resolve())
+
+
 def draw_32():
-    cv = Canvas(32)
-    draw_disc(cv, cx=21.0, cy=11.0, r=10.8, hole=1.9, hub=4.6)
-    keys = [(x, y) for y in (18, 21, 24) for x in (4, 7, 10)]
-    draw_device(cv, 1, 3, 15, 29, 3.0, screen=(3, 5, 13, 16), keys=keys, key_size=2,
-                ink_lines=((5, 9, 10), (5, 11, 11), (5, 13, 9)))
-    draw_arrow(cv, [(16, 16.5), (23.5, 24), (19, 24), (19, 31.5), (13, 31.5), (13, 24),
-                    (8.5, 24)])
-    return Image(32, cv.resolve())
+    return draw_scaled(32)
 
 
 def draw_16():
@@ -506,7 +521,8 @@ def ico_file(images):
     offset = 6 + 16 * len(images)
     for img, blob in zip(images, data):
         # Width, height, colour count (0 means 256), reserved, planes, bits.
-        out += struct.pack("<BBBBHHII", img.size, img.size, 0, 0, 1, 8, len(blob), offset)
+        side = img.size % 256  # 0 means 256
+        out += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 8, len(blob), offset)
         offset += len(blob)
     return out + b"".join(data)
 
@@ -537,7 +553,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out-dir", default=here, help="where to write the files")
     args = parser.parse_args()
-    images = [draw_32(), draw_16()]
+    # The 32 and 16 first, as before: a reader that takes the first image
+    # gets the one of the system's standard size.
+    images = [draw_32(), draw_16()] + [draw_scaled(n) for n in (20, 24, 48, 256)]
     os.makedirs(args.out_dir, exist_ok=True)
     outputs = {
         "nwd4_322.ico": ico_file(images),
