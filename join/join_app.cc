@@ -1,5 +1,6 @@
 #include "join/join_app.h"
 
+#include "join/output_name.h"
 #include "join/part_set.h"
 #include "platform/system.h"
 #include "ui/join_dlg.h"

@@ -8,6 +8,7 @@
 
 #include "join/div_header.h"
 #include "platform/app.h"
+#include "platform/file.h"
 
 class CJoinApp : public CWinApp {
  public:

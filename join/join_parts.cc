@@ -4,6 +4,7 @@
 #include <new>
 
 #include "join/join_app.h"
+#include "join/part_set.h"
 #include "platform/progress.h"
 #include "platform/system.h"
 
