@@ -1,5 +1,6 @@
 #include "join/join_app.h"
 
+#include "join/join_parts.h"
 #include "join/output_name.h"
 #include "join/part_set.h"
 #include "platform/system.h"
@@ -41,6 +42,8 @@ BOOL CJoinApp::InitInstance() {
   if (result == IDOK && JoinParts()) LaunchOutput();
   return FALSE;
 }
+
+BOOL CJoinApp::JoinParts() { return ::JoinParts(m_divHeader, m_strOutputName, m_partLengths); }
 
 BOOL GetWorkingFolder(std::string& folder) {
   if (!GetCurrentFolder(folder) || folder.empty()) return FALSE;
