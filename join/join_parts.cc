@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* kCannotCreateOutput = "をオープンできません。";
 constexpr const char* kCannotOpenPart = "がオープンできません。";
-constexpr const char* kOutOfMemory = "ﾒﾓﾘが不足しています。";
 constexpr const char* kWritingOutput = " を作成しています…";
 
 // TRUE when the name reaches one of the set's parts or the program file.
@@ -116,14 +115,10 @@ BOOL JoinParts(const DIVHEADER& firstHeader, const std::string& outputName,
       AfxMessageBox(outputName + kCannotCreateOutput);
       return FALSE;
     }
-  } catch (const CFileException& e) {
+  } catch (...) {
     // Nothing half-written may stay behind, not even while the report waits.
     output.Discard();
-    AfxMessageBox(e.GetErrorMessage(), MB_ICONSTOP);
-    return FALSE;
-  } catch (const std::bad_alloc&) {
-    output.Discard();
-    AfxMessageBox(kOutOfMemory, MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
+    AfxReportException();
     return FALSE;
   }
   return TRUE;
