@@ -10,7 +10,7 @@
 
 #include "bench/bench_util.h"
 #include "join/div_header.h"
-#include "join/join_app.h"
+#include "join/join_parts.h"
 #include "join/part_set.h"
 
 namespace {
@@ -19,33 +19,36 @@ using bench::Die;
 using bench::Median;
 using bench::Now;
 
-// The application object the joiner and the verification belong to.
-CJoinApp& App() {
-  static CJoinApp app;
-  return app;
-}
+// What the start-up sequence and Execute leave for the joiner.
+struct Set {
+  DIVHEADER firstHeader{};
+  std::vector<std::uint64_t> partLengths;
+};
 
-// Prepares the application in the set's folder as the start-up sequence
-// leaves it, then verifies the set as Execute does.
-void EnterSet(const std::string& folder) {
+// Enters the set's folder, reads its first header as the start-up sequence
+// does, then verifies the set as Execute does.
+Set EnterSet(const std::string& folder) {
   if (::chdir(folder.c_str()) != 0) Die("chdir " + folder);
-  CJoinApp& app = App();
-  app.m_strFolder = folder + "/";
+  Set set;
   {
     CFile first;
-    if (!first.Open(FIRST_PART_NAME, CFile::modeRead) || !ReadDivHeader(first, app.m_divHeader)) {
+    if (!first.Open(FIRST_PART_NAME, CFile::modeRead) || !ReadDivHeader(first, set.firstHeader)) {
       Die("read the first part in " + folder);
     }
   }
-  app.m_strOutputName = bench::kOutputName;
-  if (!CheckPartSet(app.m_divHeader, app.m_partLengths)) Die("verify " + folder);
+  if (!CheckPartSet(set.firstHeader, set.partLengths)) Die("verify " + folder);
+  return set;
+}
+
+BOOL JoinSet(const Set& set) {
+  return JoinParts(set.firstHeader, bench::kOutputName, set.partLengths);
 }
 
 double MiB(long long bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
 int Join(const std::string& folder, const std::string& payloads, int reps) {
   const bench::Cat cat(folder, payloads);
-  EnterSet(folder);
+  const Set set = EnterSet(folder);
   // The joiner flushes its output before naming it; the second baseline
   // does the same after cat, and shows what the flush alone costs.
   std::vector<double> joiner, baseline, flushed;
@@ -55,7 +58,7 @@ int Join(const std::string& folder, const std::string& payloads, int reps) {
       const int which = (turn + rep + 3) % 3;
       if (which == 0) {
         const double start = Now();
-        if (!App().JoinParts()) Die("join");
+        if (!JoinSet(set)) Die("join");
         joiner.push_back(Now() - start);
       } else {
         (which == 1 ? baseline : flushed).push_back(cat.Run(which == 2));
@@ -105,14 +108,14 @@ bool BareVerify(const DIVHEADER& first) {
 }
 
 int Verify(const std::string& folder, int reps) {
-  EnterSet(folder);
-  const DIVHEADER first = App().m_divHeader;
+  Set set = EnterSet(folder);
+  const DIVHEADER first = set.firstHeader;
   std::vector<double> program, baseline;
   for (int rep = bench::kWarmUp; rep < reps; ++rep) {
     for (int turn = 0; turn < 2; ++turn) {
       const double start = Now();
       if ((turn == 0) == (rep % 2 == 0)) {
-        if (!CheckPartSet(first, App().m_partLengths)) Die("verify");
+        if (!CheckPartSet(first, set.partLengths)) Die("verify");
         program.push_back(Now() - start);
       } else {
         if (!BareVerify(first)) Die("bare verify");
@@ -153,8 +156,7 @@ long PeakResidentKiB() {
 // peak.
 int MemoryChild(const std::string& mode, const std::string& folder) {
   if (mode == "join") {
-    EnterSet(folder);
-    if (!App().JoinParts()) return 1;
+    if (!JoinSet(EnterSet(folder))) return 1;
   }
   std::printf("%ld\n", PeakResidentKiB());
   return 0;

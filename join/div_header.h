@@ -1,11 +1,12 @@
 // The division header at the start of every part file, the part files'
-// names and the constants shared by start-up, verification and joiner.
+// names and the constants shared by start-up, verification, joiner and the
+// tool that cuts part sets. Bytes and names only: no file is read here.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "platform/file.h"
+#include "platform/types.h"
 
 constexpr UINT PART_HEADER_SIZE = 156;
 constexpr UINT COPY_BUFFER_SIZE = 0x100000;
@@ -39,16 +40,5 @@ void FormatDivHeader(const DIVHEADER& header, unsigned char (&bytes)[PART_HEADER
 // by NUL ends the text, equals "DIVINFO".
 bool HasDivSignature(const DIVHEADER& header);
 
-// Reads the header at the start of an open part. TRUE when all 156 bytes
-// came and the signature is right; the other fields are not judged here.
-BOOL ReadDivHeader(CFile& part, DIVHEADER& header);
-
 // "NWD4_322." followed by the number with at least three digits.
 std::string PartFileName(int partNumber);
-
-// The output name as UTF-8, when the header's bytes make one that is safe to
-// create in the working folder: NUL-terminated within its field, valid
-// Shift-JIS, and a bare file name that is not a device, a part of a set, or
-// the program itself. An empty name passes (the joiner reports it).
-BOOL DecodeOutputName(const DIVHEADER& header, const std::string& programFileName,
-                      std::string& outputName);

@@ -1,5 +1,7 @@
 #include "join/join_app.h"
 
+#include "join/join_parts.h"
+#include "join/output_name.h"
 #include "join/part_set.h"
 #include "platform/system.h"
 #include "ui/join_dlg.h"
@@ -40,6 +42,8 @@ BOOL CJoinApp::InitInstance() {
   if (result == IDOK && JoinParts()) LaunchOutput();
   return FALSE;
 }
+
+BOOL CJoinApp::JoinParts() { return ::JoinParts(m_divHeader, m_strOutputName, m_partLengths); }
 
 BOOL GetWorkingFolder(std::string& folder) {
   if (!GetCurrentFolder(folder) || folder.empty()) return FALSE;

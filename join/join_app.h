@@ -21,8 +21,7 @@ class CJoinApp : public CWinApp {
   // TRUE when the first part exists and carries a usable header; fills
   // m_divHeader and m_strOutputName.
   BOOL LoadFirstHeader();
-  // Writes the output from every part's payload. TRUE when it was written
-  // whole; otherwise nothing this call wrote remains.
+  // The joiner over this run's header, output name and verified lengths.
   BOOL JoinParts();
 
   // The working folder, always ending with the separator.
@@ -36,12 +35,6 @@ class CJoinApp : public CWinApp {
   std::vector<std::uint64_t> m_partLengths;
 
  private:
-  // TRUE when the name reaches one of the set's parts or the program file.
-  BOOL IsFileOfTheSet(const std::string& fileName) const;
-  // Copies every payload into the open output, showing its progress once it
-  // takes a while. FALSE when a part could not be opened (after saying so)
-  // or the user stopped it; platform errors pass as exceptions.
-  BOOL CopyPayloads(CFile& output, unsigned char* buffer);
   // Starts the output where it was written.
   void LaunchOutput();
 };

@@ -16,6 +16,13 @@ constexpr const char* kWrongTotal =
 
 }  // namespace
 
+BOOL ReadDivHeader(CFile& part, DIVHEADER& header) {
+  unsigned char bytes[PART_HEADER_SIZE] = {};
+  const UINT read = part.Read(bytes, PART_HEADER_SIZE);
+  header = ParseDivHeader(bytes);
+  return read == PART_HEADER_SIZE && HasDivSignature(header);
+}
+
 BOOL CheckPartSet(const DIVHEADER& firstHeader, std::vector<std::uint64_t>& partLengths) {
   const std::int32_t count = firstHeader.nPartCount;
   // The sum is kept in 64 bits so that parts of 4 GiB and more are measured

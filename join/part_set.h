@@ -1,10 +1,16 @@
-// Verification of the whole part set before anything is written.
+// A part's header read from its file, and the verification of the whole
+// part set before anything is written.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "join/div_header.h"
+#include "platform/file.h"
+
+// Reads the header at the start of an open part. TRUE when all 156 bytes
+// came and the signature is right; the other fields are not judged here.
+BOOL ReadDivHeader(CFile& part, DIVHEADER& header);
 
 // Opens every part from 1 to the header's count and checks that it is
 // present, carries a sound header with its own number, and that the payloads

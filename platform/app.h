@@ -46,6 +46,12 @@ CWinApp* AfxGetApp();
 // the owner is the main window's last active pop-up, or none.
 int AfxMessageBox(const std::string& text, UINT type = MB_OK);
 
+// Reports the file or memory error being handled, as the framework reports
+// every such error: one box with the file error's text and the stop icon,
+// or the system-modal box of memory running out. Called inside a catch
+// block; any other error passes on.
+void AfxReportException();
+
 // TRUE when the run ends on a failure: a message it showed, or a dialog it
 // could not show, that no later command of the user went on from. The
 // Linux program ends with a status that says so.

@@ -53,12 +53,6 @@ std::string WithoutExtension(const std::string& path) {
   return path.substr(0, dot);
 }
 
-void ReportFileException(const CFileException& e) {
-  AfxMessageBox(e.GetErrorMessage(), MB_ICONSTOP);
-}
-
-void ReportOutOfMemory() { AfxMessageBox(kOutOfMemory, MB_ICONEXCLAMATION | MB_SYSTEMMODAL); }
-
 }  // namespace
 
 std::string CFileException::GetErrorMessage() const {
@@ -106,6 +100,16 @@ int AfxMessageBox(const std::string& text, UINT type) {
   return platform::ShowMessageBox(owner, text, caption, type);
 }
 
+void AfxReportException() {
+  try {
+    throw;
+  } catch (const CFileException& e) {
+    AfxMessageBox(e.GetErrorMessage(), MB_ICONSTOP);
+  } catch (const std::bad_alloc&) {
+    AfxMessageBox(kOutOfMemory, MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
+  }
+}
+
 BOOL AfxRunFailed() { return g_runFailed ? TRUE : FALSE; }
 
 int AfxWinMain() {
@@ -120,10 +124,8 @@ int AfxWinMain() {
   // by then.
   try {
     app->InitInstance();
-  } catch (const CFileException& e) {
-    ReportFileException(e);
-  } catch (const std::bad_alloc&) {
-    ReportOutOfMemory();
+  } catch (...) {
+    AfxReportException();
   }
   return app->ExitInstance();
 }
@@ -184,11 +186,9 @@ void CDialog::OnCommand(UINT id) {
     } else if (CWinApp* app = AfxGetApp()) {
       app->OnCmdMsg(id);
     }
-  } catch (const CFileException& e) {
+  } catch (...) {
     // The handler's files have been closed on the way here; the dialog stays
     // open for another try.
-    ReportFileException(e);
-  } catch (const std::bad_alloc&) {
-    ReportOutOfMemory();
+    AfxReportException();
   }
 }

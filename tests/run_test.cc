@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "join/join_app.h"
+#include "join/join_parts.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/test_util.h"
 
@@ -326,10 +327,7 @@ TEST_F(Run, EmptyOutputNameCreatesNothing) {
 TEST_F(Run, TotalSmallerThanThePayloadsCutsTheOutput) {
   // Not reachable after a passed verification, but the joiner defines it.
   const auto payloads = MakeSet({10, 20, 30});
-  app.m_divHeader = testutil::Header(1, 3, 15);
-  app.m_strOutputName = "SETUP.EXE";
-  app.m_partLengths = {166, 176, 186};
-  EXPECT_TRUE(app.JoinParts());
+  EXPECT_TRUE(JoinParts(testutil::Header(1, 3, 15), "SETUP.EXE", {166, 176, 186}));
   Bytes expected = Concat(payloads);
   expected.resize(15);
   EXPECT_EQ(fake.Data("SETUP.EXE"), expected);
@@ -556,10 +554,7 @@ TEST_F(Run, JoinThatCannotReachTheTotalIsNeverNamed) {
   // Not reachable through the verification, which measured these lengths:
   // the parts stay one byte short of the total.
   MakeSet({10, 20});
-  app.m_divHeader = testutil::Header(1, 2, 31);
-  app.m_strOutputName = "SETUP.EXE";
-  app.m_partLengths = {166, 176};
-  EXPECT_FALSE(app.JoinParts());
+  EXPECT_FALSE(JoinParts(testutil::Header(1, 2, 31), "SETUP.EXE", {166, 176}));
   EXPECT_THAT(fake.Events("message"), ElementsAre(integrity::Stop("SETUP.EXE")));
   EXPECT_FALSE(fake.Exists("SETUP.EXE"));
 }
@@ -580,15 +575,11 @@ TEST_F(Run, JoinerReportsItsOwnFailuresAndLeavesNothing) {
   };
   for (const Case& c : cases) {
     fake::Platform world;
-    CJoinApp run;
     for (std::int32_t i = 1; i <= 2; ++i) {
       world.AddFile(PartFileName(i), testutil::Part(testutil::Header(i, 2, 20), Bytes(10, 7)));
     }
-    run.m_divHeader = testutil::Header(1, 2, 20);
-    run.m_strOutputName = "SETUP.EXE";
-    run.m_partLengths = {166, 166};
     world.FailOn(c.op, "", c.cause);
-    EXPECT_FALSE(run.JoinParts()) << c.message;
+    EXPECT_FALSE(JoinParts(testutil::Header(1, 2, 20), "SETUP.EXE", {166, 166})) << c.message;
     EXPECT_THAT(world.Events("message"), ElementsAre(c.message));
     EXPECT_FALSE(world.Exists("SETUP.EXE")) << c.message;
     EXPECT_THAT(world.unnamed, IsEmpty()) << c.message;
