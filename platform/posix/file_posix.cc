@@ -125,6 +125,16 @@ std::string DisplayPath(const std::string& name) {
   return ValidUtf8(path);
 }
 
+// An open that a signal interrupted is tried again: a slow file system (a
+// network one, FUSE) may be interrupted in any open.
+int OpenAgainAfterSignals(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = sys.open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 bool LockExclusive(int fd) {
   int result;
   do {
@@ -164,12 +174,10 @@ int OpenExclusive(const char* path, int access, bool create) {
   struct stat st;
   if (sys.stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return -1;
 
-  int fd;
-  do {
-    // A file is never created or emptied through a link: it could point at a
-    // part, or anywhere outside the working folder.
-    fd = sys.open(path, access | kOpenFlags | (create ? O_CREAT | O_NOFOLLOW : 0), 0666);
-  } while (fd < 0 && errno == EINTR);
+  // A file is never created or emptied through a link: it could point at a
+  // part, or anywhere outside the working folder.
+  const int fd =
+      OpenAgainAfterSignals(path, access | kOpenFlags | (create ? O_CREAT | O_NOFOLLOW : 0), 0666);
   if (fd < 0) return -1;
 
   // Truncation waits for the lock: O_TRUNC would empty a file that another
@@ -366,7 +374,7 @@ BOOL DeleteFile(const std::string& fileName) {
   // so nobody can open the file between the test and the unlink.
   int fd = -1;
   if (S_ISREG(st.st_mode)) {
-    fd = sys.open(path, O_RDONLY | kOpenFlags, 0);
+    fd = OpenAgainAfterSignals(path, O_RDONLY | kOpenFlags, 0);
     if (fd >= 0 && !LockExclusive(fd)) {
       sys.close(fd);
       return FALSE;
@@ -490,13 +498,13 @@ BOOL CNewFile::Create(const std::string& fileName) {
   struct stat st;
   if (fileName.empty() || sys.lstat(fileName.c_str(), &st) == 0 || errno != ENOENT) return FALSE;
 
-  int fd = g_namedTemporaries
-               ? -1
-               : sys.open(FolderOf(fileName).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  int fd = g_namedTemporaries ? -1
+                              : OpenAgainAfterSignals(FolderOf(fileName).c_str(),
+                                                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0 && (g_namedTemporaries || NoUnnamedFiles(errno))) {
     const std::string temporary = fileName + "." + std::to_string(sys.getpid()) + ".incomplete";
-    fd = sys.open(temporary.c_str(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    fd = OpenAgainAfterSignals(
+        temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       m_strTempName = temporary;
       RemoveOnEndingSignal(temporary);

@@ -139,7 +139,9 @@ OpenerResult StartOpener(const std::string& fullPath, int boundMilliseconds) {
     // Nothing of ours goes with it: no descriptor that a library opened
     // without close-on-exec, no ignored or blocked signal. An ignored
     // SIGCHLD would also take the opener's status away from this process.
-    sys.close_range(STDERR_FILENO + 1, ~0U, 0);
+    // Where the kernel or a sandbox has no close_range, the C library
+    // closes them one by one.
+    if (sys.close_range(STDERR_FILENO + 1, ~0U, 0) != 0) sys.closefrom(STDERR_FILENO + 1);
     sys.sigaction(SIGPIPE, &defaultAction, nullptr);
     sys.sigaction(SIGCHLD, &defaultAction, nullptr);
     sys.sigprocmask(SIG_SETMASK, &noSignals, nullptr);
