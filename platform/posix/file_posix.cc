@@ -488,7 +488,13 @@ bool RenameNoReplace(const char* from, const char* to, int& error) {
 
 namespace posix {
 void UseNamedTemporaries(bool named) { g_namedTemporaries = named; }
-void UseKernelCopy(bool kernel) { g_copyInKernel = kernel; }
+void UseKernelCopy(bool kernel) {
+  g_copyInKernel = kernel;
+  if (g_pipe[0] < 0) return;
+  sys.close(g_pipe[0]);
+  sys.close(g_pipe[1]);
+  g_pipe[0] = g_pipe[1] = -1;
+}
 }  // namespace posix
 
 CNewFile::~CNewFile() { Discard(); }
