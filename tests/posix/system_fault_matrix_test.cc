@@ -186,14 +186,16 @@ struct Scenario {
   void (*change)(Folder&);  // to a sound set of three parts
   Join join;
   bool cancel;
-  bool namedTemporary;  // as on a file system without unnamed files
+  // As on a file system without unnamed files or moves inside the kernel
+  // (some FUSE ones): a temporary name, and every block through the buffer.
+  bool plainFileSystem;
 };
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 const Scenario kScenarios[] = {
     {"sound set", [](Folder&) {}, Join::Payloads, false, false},
-    {"sound set, named temporary", [](Folder&) {}, Join::Payloads, false, true},
+    {"sound set, plain file system", [](Folder&) {}, Join::Payloads, false, true},
     {"cancel", [](Folder&) {}, Join::Payloads, true, false},
     {"missing part", [](Folder& f) { f.erase("NWD4_322.002"); }, Join::None, false, false},
     {"damaged part", [](Folder& f) { f["NWD4_322.003"][0] = 'X'; }, Join::None, false, false},
@@ -203,7 +205,7 @@ const Scenario kScenarios[] = {
      Join::Empty, false, false},
     {"output exists", [](Folder& f) { f[kOutput] = std::string(9, '\xEE'); }, Join::Payloads, false,
      false},
-    {"output exists, named temporary", [](Folder& f) { f[kOutput] = std::string(9, '\xEE'); },
+    {"output exists, plain file system", [](Folder& f) { f[kOutput] = std::string(9, '\xEE'); },
      Join::Payloads, false, true},
 };
 
@@ -284,8 +286,8 @@ std::optional<Shown> RunOnce(const Place& place, const Scenario& scenario, int i
   if (::chdir(place.folder.c_str()) != 0) std::abort();
   const fake::Snapshot before = ReadFolder(place.folder);
 
-  posix::UseKernelCopy(true);
-  posix::UseNamedTemporaries(scenario.namedTemporary);
+  posix::UseKernelCopy(!scenario.plainFileSystem);
+  posix::UseNamedTemporaries(scenario.plainFileSystem);
   g_screen = Screen{scenario.cancel, {}, {}, place.folder};
   *g_injection = Injection{nth > 0 ? index : -1, nth, error, 0, 0};
   try {
