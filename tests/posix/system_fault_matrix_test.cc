@@ -460,7 +460,13 @@ INT_PTR RunModalDialog(CDialog& dialog) {
 }
 
 int ShowMessageBox(CWnd* owner, const std::string& text, const std::string& caption, UINT type) {
-  g_screen.messages.push_back({text, caption, type, owner, OpenInFolder()});
+  fake::Message message{};
+  message.text = text;
+  message.caption = caption;
+  message.type = type;
+  message.owner = owner;
+  message.openFiles = OpenInFolder();
+  g_screen.messages.push_back(message);
   g_screen.log.push_back("message " + text);
   return IDOK;
 }
