@@ -9,11 +9,14 @@
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "platform/posix/system_calls.h"
 #include "platform/system.h"
+
+using posix::sys;
 
 namespace {
 
@@ -76,23 +79,27 @@ bool IsNetworkSource(const std::string& source) {
 }
 
 std::string RealPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
+  char* resolved = sys.realpath(path.c_str(), nullptr);
   if (!resolved) return {};
   std::string result(resolved);
   std::free(resolved);
   return result;
 }
 
+// The first line of a small file (sysfs keeps one value a file).
 std::string FirstLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
+  const int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return {};
+  char buffer[256];
+  const ssize_t got = sys.read(fd, buffer, sizeof buffer);
+  sys.close(fd);
+  const std::string text(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text.substr(0, text.find('\n'));
 }
 
 bool Exists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return sys.stat(path.c_str(), &st) == 0;
 }
 
 // device: the device's folder in sysfs, resolved, below root.
@@ -106,8 +113,8 @@ bool IsRemovableDevice(const std::string& root, std::string device, int depth) {
   if (depth >= kMaxStackDepth) return false;
 
   bool removable = false;
-  if (DIR* slaves = ::opendir((device + "/slaves").c_str())) {
-    while (const dirent* entry = ::readdir(slaves)) {
+  if (DIR* slaves = sys.opendir((device + "/slaves").c_str())) {
+    while (const dirent* entry = sys.readdir(slaves)) {
       if (entry->d_name[0] == '.') continue;
       const std::string slave = RealPath(device + "/slaves/" + entry->d_name);
       if (!slave.empty() && IsRemovableDevice(root, slave, depth + 1)) {
@@ -115,7 +122,7 @@ bool IsRemovableDevice(const std::string& root, std::string device, int depth) {
         break;
       }
     }
-    ::closedir(slaves);
+    sys.closedir(slaves);
   }
   return removable;
 }
@@ -129,8 +136,22 @@ struct Mount {
 // The mount that holds path, which must be resolved (the table lists
 // mount points without symbolic links).
 bool FindMount(const std::string& mountTable, const std::string& path, Mount& mount) {
-  libmnt_table* table = mnt_new_table_from_file(mountTable.c_str());
-  if (!table) return false;
+  // Opened here and only parsed by the library, so that the table's one
+  // call into the system is ours.
+  const int fd = sys.open(mountTable.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  std::FILE* stream = ::fdopen(fd, "r");
+  if (!stream) {
+    sys.close(fd);
+    return false;
+  }
+  libmnt_table* table = mnt_new_table();
+  const bool parsed = table && mnt_table_parse_stream(table, stream, mountTable.c_str()) == 0;
+  std::fclose(stream);
+  if (!parsed) {
+    mnt_unref_table(table);
+    return false;
+  }
   // Backward: of mounts stacked on one point, the last one is visible.
   libmnt_fs* fs = mnt_table_find_mountpoint(table, path.c_str(), MNT_ITER_BACKWARD);
   if (fs) {
@@ -148,7 +169,7 @@ Mount MountFromStatfs(const std::string& path, dev_t device) {
   Mount mount;
   mount.device = device;
   struct statfs fs;
-  if (::statfs(path.c_str(), &fs) != 0) return mount;
+  if (sys.statfs(path.c_str(), &fs) != 0) return mount;
   for (const MagicName& entry : kMagicNames) {
     if (static_cast<unsigned long>(fs.f_type) == entry.magic) mount.fsType = entry.fsType;
   }
@@ -184,7 +205,7 @@ bool IsRemovableBlockDevice(const std::string& sysfsRoot, unsigned int major, un
 UINT FolderDriveType(const std::string& folder, const std::string& mountTable) {
   const std::string path = RealPath(folder);
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (path.empty() || sys.stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     return DRIVE_NO_ROOT_DIR;
   }
   Mount mount;
@@ -194,7 +215,7 @@ UINT FolderDriveType(const std::string& folder, const std::string& mountTable) {
   // some file systems (btrfs) that still sit on one disk.
   dev_t device = 0;
   struct stat source;
-  if (StartsWith(mount.source, "/dev/") && ::stat(mount.source.c_str(), &source) == 0 &&
+  if (StartsWith(mount.source, "/dev/") && sys.stat(mount.source.c_str(), &source) == 0 &&
       S_ISBLK(source.st_mode)) {
     device = source.st_rdev;
   } else if (major(mount.device) != 0) {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/posix/system_calls.h"
 #include "platform/system.h"
 
 namespace posix {
@@ -80,6 +81,8 @@ int FileErrorCause(int error) {
 
 }  // namespace posix
 
+using posix::sys;
+
 namespace {
 
 // Never wait on whatever sits behind a name: a FIFO would block the open
@@ -133,10 +136,20 @@ std::string DisplayPath(const std::string& name) {
   return ValidUtf8(path);
 }
 
+// An open that a signal interrupted is tried again: a slow file system (a
+// network one, FUSE) may be interrupted in any open.
+int OpenAgainAfterSignals(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = sys.open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 bool LockExclusive(int fd) {
   int result;
   do {
-    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    result = sys.flock(fd, LOCK_EX | LOCK_NB);
   } while (result != 0 && errno == EINTR);
   return result == 0;
 }
@@ -160,7 +173,7 @@ bool LockOnceLetGo(int fd) {
       return false;
     }
     const struct timespec poll = {0, kPollMs * 1000000L};
-    ::nanosleep(&poll, nullptr);
+    sys.nanosleep(&poll, nullptr);
   }
 }
 
@@ -170,14 +183,12 @@ int OpenExclusive(const char* path, int access, bool create) {
   // Devices are refused before they are opened at all: opening some of them
   // has effects of its own. The check after the open is the one that counts.
   struct stat st;
-  if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return -1;
+  if (sys.stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return -1;
 
-  int fd;
-  do {
-    // A file is never created or emptied through a link: it could point at a
-    // part, or anywhere outside the working folder.
-    fd = ::open(path, access | kOpenFlags | (create ? O_CREAT | O_NOFOLLOW : 0), 0666);
-  } while (fd < 0 && errno == EINTR);
+  // A file is never created or emptied through a link: it could point at a
+  // part, or anywhere outside the working folder.
+  const int fd =
+      OpenAgainAfterSignals(path, access | kOpenFlags | (create ? O_CREAT | O_NOFOLLOW : 0), 0666);
   if (fd < 0) return -1;
 
   // Truncation waits for the lock: O_TRUNC would empty a file that another
@@ -185,10 +196,10 @@ int OpenExclusive(const char* path, int access, bool create) {
   // truncated at all: on ext4 that would force its data to disk at close.
   // O_NONBLOCK is the only status flag the open set, so clearing them all
   // takes it away without asking first.
-  const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockOnceLetGo(fd) &&
-                      (!create || st.st_size == 0 || ::ftruncate(fd, 0) == 0);
-  if (!usable || ::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
+  const bool usable = sys.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockOnceLetGo(fd) &&
+                      (!create || st.st_size == 0 || sys.ftruncate(fd, 0) == 0);
+  if (!usable || sys.fcntl(fd, F_SETFL, 0) != 0) {
+    sys.close(fd);
     return -1;
   }
   return fd;
@@ -216,11 +227,11 @@ int g_pipe[2] = {-1, -1};
 
 bool HavePipe() {
   if (g_pipe[0] >= 0) return true;
-  if (::pipe2(g_pipe, O_CLOEXEC) != 0) {
+  if (sys.pipe2(g_pipe, O_CLOEXEC) != 0) {
     g_pipe[0] = g_pipe[1] = -1;
     return false;
   }
-  ::fcntl(g_pipe[1], F_SETPIPE_SZ, kPipeSize);
+  sys.fcntl(g_pipe[1], F_SETPIPE_SZ, kPipeSize);
   return true;
 }
 
@@ -251,7 +262,7 @@ UINT CFile::Read(void* buffer, UINT count) {
   char* out = static_cast<char*>(buffer);
   UINT done = 0;
   while (done < count) {
-    const ssize_t got = ::read(static_cast<int>(m_hFile), out + done, count - done);
+    const ssize_t got = sys.read(static_cast<int>(m_hFile), out + done, count - done);
     if (got < 0) {
       if (errno == EINTR) continue;
       ThrowErrno(errno, GetFilePath());
@@ -266,7 +277,7 @@ void CFile::Write(const void* buffer, UINT count) {
   const char* in = static_cast<const char*>(buffer);
   UINT done = 0;
   while (done < count) {
-    const ssize_t put = ::write(static_cast<int>(m_hFile), in + done, count - done);
+    const ssize_t put = sys.write(static_cast<int>(m_hFile), in + done, count - done);
     if (put < 0 && errno == EINTR) continue;
     // The system tells why a write stopped short only on the next call; a
     // full disk, quota or size limit is the part-completed write.
@@ -283,7 +294,7 @@ UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
   const int out = static_cast<int>(to.m_hFile);
   UINT done = 0;
   while (g_copyInKernel && done < count && HavePipe()) {
-    const ssize_t got = ::splice(in, nullptr, g_pipe[1], nullptr, count - done, 0);
+    const ssize_t got = sys.splice(in, nullptr, g_pipe[1], nullptr, count - done, 0);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got < 0 && KernelCannotCopy(errno)) g_copyInKernel = false;
@@ -296,7 +307,7 @@ UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
     // other, and the pipe is empty again before anything else happens.
     std::size_t left = static_cast<std::size_t>(got);
     while (left > 0) {
-      const ssize_t put = ::splice(g_pipe[0], nullptr, out, nullptr, left, 0);
+      const ssize_t put = sys.splice(g_pipe[0], nullptr, out, nullptr, left, 0);
       if (put > 0) {
         left -= static_cast<std::size_t>(put);
         continue;
@@ -307,7 +318,7 @@ UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
       // write error is raised as a write raises it.
       ssize_t back;
       do {
-        back = ::read(g_pipe[0], buffer, left);
+        back = sys.read(g_pipe[0], buffer, left);
       } while (back < 0 && errno == EINTR);
       if (back < 0) ThrowErrno(errno);
       to.Write(buffer, static_cast<UINT>(back));
@@ -326,7 +337,7 @@ UINT CopyBlock(CFile& from, CFile& to, void* buffer, UINT count) {
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
   if (from > end) throw CFileException(CFileException::badSeek, EINVAL);
   const int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
-  const off_t position = ::lseek(static_cast<int>(m_hFile), static_cast<off_t>(offset), whence);
+  const off_t position = sys.lseek(static_cast<int>(m_hFile), static_cast<off_t>(offset), whence);
   if (position < 0) {
     // A target before the start of the file.
     if (errno == EINVAL) throw CFileException(CFileException::badSeek, EINVAL);
@@ -337,7 +348,7 @@ std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
 
 std::uint64_t CFile::GetLength() {
   struct stat st;
-  if (::fstat(static_cast<int>(m_hFile), &st) != 0) ThrowErrno(errno);
+  if (sys.fstat(static_cast<int>(m_hFile), &st) != 0) ThrowErrno(errno);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -348,12 +359,12 @@ void CFile::Close() {
   m_strFileName.clear();
   // After EINTR the descriptor is gone all the same on this system; trying
   // again could close one that another thread has just been given.
-  if (::close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
+  if (sys.close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
 }
 
 void CFile::Abort() {
   if (m_hFile == kNoHandle) return;
-  ::close(static_cast<int>(m_hFile));
+  sys.close(static_cast<int>(m_hFile));
   m_hFile = kNoHandle;
   m_strFileName.clear();
 }
@@ -361,12 +372,12 @@ void CFile::Abort() {
 BOOL DeleteFile(const std::string& fileName) {
   const char* path = fileName.c_str();
   struct stat st;
-  if (::lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return FALSE;
+  if (sys.lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return FALSE;
   // A file nobody may write is read-only, and read-only files are kept, as
   // where the system has that attribute. Root may write anything, so the
   // permission bits decide for it.
   if (S_ISREG(st.st_mode) &&
-      ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0)) {
+      ((st.st_mode & 0222) == 0 || sys.faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0)) {
     return FALSE;
   }
   // A file that an opener holds stays, as an open file does where deleting
@@ -374,14 +385,14 @@ BOOL DeleteFile(const std::string& fileName) {
   // so nobody can open the file between the test and the unlink.
   int fd = -1;
   if (S_ISREG(st.st_mode)) {
-    fd = ::open(path, O_RDONLY | kOpenFlags);
+    fd = OpenAgainAfterSignals(path, O_RDONLY | kOpenFlags, 0);
     if (fd >= 0 && !LockExclusive(fd)) {
-      ::close(fd);
+      sys.close(fd);
       return FALSE;
     }
   }
-  const bool deleted = ::unlink(path) == 0;
-  if (fd >= 0) ::close(fd);
+  const bool deleted = sys.unlink(path) == 0;
+  if (fd >= 0) sys.close(fd);
   return deleted ? TRUE : FALSE;
 }
 
@@ -390,7 +401,7 @@ BOOL IsShortNameOfOtherFile(const std::string&) { return FALSE; }
 
 BOOL GetFileId(const std::string& fileName, CFileId& id) {
   struct stat st;
-  if (::stat(fileName.c_str(), &st) != 0) return FALSE;
+  if (sys.stat(fileName.c_str(), &st) != 0) return FALSE;
   id = CFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   return TRUE;
 }
@@ -418,7 +429,7 @@ volatile sig_atomic_t g_havePending = 0;
 struct sigaction g_previousActions[sizeof kEndingSignals / sizeof kEndingSignals[0]];
 
 void RemovePendingAndEnd(int signal) {
-  if (g_havePending) ::unlink(g_pendingName);
+  if (g_havePending) sys.unlink(g_pendingName);
   // The default action, now that nothing is left to clean.
   ::signal(signal, SIG_DFL);
   ::raise(signal);
@@ -432,10 +443,10 @@ void RemoveOnEndingSignal(const std::string& name) {
   action.sa_handler = RemovePendingAndEnd;
   sigfillset(&action.sa_mask);
   for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
-    ::sigaction(kEndingSignals[i], nullptr, &g_previousActions[i]);
+    sys.sigaction(kEndingSignals[i], nullptr, &g_previousActions[i]);
     // A signal the process was told to ignore (nohup) stays ignored.
     if (g_previousActions[i].sa_handler != SIG_IGN) {
-      ::sigaction(kEndingSignals[i], &action, nullptr);
+      sys.sigaction(kEndingSignals[i], &action, nullptr);
     }
   }
 }
@@ -443,7 +454,7 @@ void RemoveOnEndingSignal(const std::string& name) {
 void StopRemovingOnEndingSignal() {
   if (!g_havePending) return;
   for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
-    ::sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
+    sys.sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
   }
   g_havePending = 0;
 }
@@ -465,7 +476,7 @@ bool NoUnnamedFiles(int error) {
 bool FlushData(int fd, int& error) {
   int result;
   do {
-    result = ::fdatasync(fd);
+    result = sys.fdatasync(fd);
   } while (result != 0 && errno == EINTR);
   error = result == 0 || errno == EINVAL || errno == ENOTSUP ? 0 : errno;
   return error == 0;
@@ -473,17 +484,17 @@ bool FlushData(int fd, int& error) {
 
 // Gives the file at from the name to, which must be free.
 bool RenameNoReplace(const char* from, const char* to, int& error) {
-  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (sys.renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) {
     error = errno;
     return false;
   }
   // Without an exclusive rename, a new link is exclusive too.
-  if (::link(from, to) != 0) {
+  if (sys.link(from, to) != 0) {
     error = errno;
     return false;
   }
-  ::unlink(from);
+  sys.unlink(from);
   return true;
 }
 
@@ -491,7 +502,13 @@ bool RenameNoReplace(const char* from, const char* to, int& error) {
 
 namespace posix {
 void UseNamedTemporaries(bool named) { g_namedTemporaries = named; }
-void UseKernelCopy(bool kernel) { g_copyInKernel = kernel; }
+void UseKernelCopy(bool kernel) {
+  g_copyInKernel = kernel;
+  if (g_pipe[0] < 0) return;
+  sys.close(g_pipe[0]);
+  sys.close(g_pipe[1]);
+  g_pipe[0] = g_pipe[1] = -1;
+}
 }  // namespace posix
 
 CNewFile::~CNewFile() { Discard(); }
@@ -499,15 +516,15 @@ CNewFile::~CNewFile() { Discard(); }
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();
   struct stat st;
-  if (fileName.empty() || ::lstat(fileName.c_str(), &st) == 0 || errno != ENOENT) return FALSE;
+  if (fileName.empty() || sys.lstat(fileName.c_str(), &st) == 0 || errno != ENOENT) return FALSE;
 
-  int fd = g_namedTemporaries
-               ? -1
-               : ::open(FolderOf(fileName).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  int fd = g_namedTemporaries ? -1
+                              : OpenAgainAfterSignals(FolderOf(fileName).c_str(),
+                                                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0 && (g_namedTemporaries || NoUnnamedFiles(errno))) {
-    const std::string temporary = fileName + "." + std::to_string(::getpid()) + ".incomplete";
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-                0666);
+    const std::string temporary = fileName + "." + std::to_string(sys.getpid()) + ".incomplete";
+    fd = OpenAgainAfterSignals(
+        temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       m_strTempName = temporary;
       RemoveOnEndingSignal(temporary);
@@ -541,7 +558,7 @@ BOOL CNewFile::Commit() {
   if (m_strTempName.empty()) {
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    named = ::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    named = sys.linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     if (!named) error = errno;
   } else {
     named = RenameNoReplace(m_strTempName.c_str(), name.c_str(), error);
@@ -558,9 +575,9 @@ BOOL CNewFile::Commit() {
   m_strTempName.clear();
   StopRemovingOnEndingSignal();
   // A close that fails may have lost written data: the name must not keep it.
-  if (::close(fd) != 0 && errno != EINTR) {
+  if (sys.close(fd) != 0 && errno != EINTR) {
     error = errno;
-    ::unlink(name.c_str());
+    sys.unlink(name.c_str());
     ThrowErrno(error, shownName);
   }
   return TRUE;
@@ -574,9 +591,9 @@ void CNewFile::TakeOriginMark(const std::string&) {}
 void CNewFile::Discard() {
   if (m_hFile == kNoHandle) return;
   // The temporary goes while it is still held, so nobody opens it between.
-  if (!m_strTempName.empty()) ::unlink(m_strTempName.c_str());
+  if (!m_strTempName.empty()) sys.unlink(m_strTempName.c_str());
   StopRemovingOnEndingSignal();
-  ::close(static_cast<int>(m_hFile));
+  sys.close(static_cast<int>(m_hFile));
   m_hFile = kNoHandle;
   m_strFileName.clear();
   m_strTempName.clear();

@@ -14,6 +14,7 @@ void UseNamedTemporaries(bool named);
 
 // Blocks are copied inside the kernel where it can (the default), or always
 // read into the buffer and written from it, as where the kernel refuses.
+// Either way the next block starts on a new pipe, as the first one does.
 void UseKernelCopy(bool kernel);
 
 }  // namespace posix

@@ -15,7 +15,10 @@
 
 #include "platform/backend.h"
 #include "platform/posix/launch_posix.h"
+#include "platform/posix/system_calls.h"
 #include "platform/system.h"
+
+using posix::sys;
 
 namespace {
 
@@ -25,7 +28,7 @@ constexpr const char* kDefaultSearchPath = "/usr/local/bin:/usr/bin:/bin";
 std::string ReadLink(const char* path) {
   std::vector<char> buffer(256);
   for (;;) {
-    const ssize_t length = ::readlink(path, buffer.data(), buffer.size());
+    const ssize_t length = sys.readlink(path, buffer.data(), buffer.size());
     if (length < 0) return {};
     if (static_cast<std::size_t>(length) < buffer.size()) {
       return std::string(buffer.data(), static_cast<std::size_t>(length));
@@ -47,8 +50,8 @@ std::string FindOnSearchPath(const std::string& program) {
     if (!entry.empty() && entry[0] == '/') {
       const std::string candidate = entry + "/" + program;
       struct stat st;
-      if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-          ::access(candidate.c_str(), X_OK) == 0) {
+      if (sys.stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          sys.access(candidate.c_str(), X_OK) == 0) {
         return candidate;
       }
     }
@@ -63,7 +66,7 @@ const char kFolderSeparator = '/';
 
 BOOL GetCurrentFolder(std::string& folder) {
   std::vector<char> buffer(4096);
-  while (!::getcwd(buffer.data(), buffer.size())) {
+  while (!sys.getcwd(buffer.data(), buffer.size())) {
     // Too small is the only failure worth another try; a folder that was
     // deleted or cannot be reached has no name to give.
     if (errno != ERANGE) return FALSE;
@@ -120,41 +123,43 @@ OpenerResult StartOpener(const std::string& fullPath, int boundMilliseconds) {
   struct sigaction defaultAction = {};
   defaultAction.sa_handler = SIG_DFL;
 
-  const pid_t child = ::fork();
+  const pid_t child = sys.fork();
   if (child < 0) return OpenerResult::Failed;
   if (child == 0) {
     // Its own session, so the launched program outlives us and takes no
     // signals from our terminal, and quiet standard streams.
-    ::setsid();
-    const int null = ::open("/dev/null", O_RDWR);
+    sys.setsid();
+    const int null = sys.open("/dev/null", O_RDWR, 0);
     if (null >= 0) {
-      ::dup2(null, STDIN_FILENO);
-      ::dup2(null, STDOUT_FILENO);
-      ::dup2(null, STDERR_FILENO);
-      if (null > STDERR_FILENO) ::close(null);
+      sys.dup2(null, STDIN_FILENO);
+      sys.dup2(null, STDOUT_FILENO);
+      sys.dup2(null, STDERR_FILENO);
+      if (null > STDERR_FILENO) sys.close(null);
     }
     // Nothing of ours goes with it: no descriptor that a library opened
     // without close-on-exec, no ignored or blocked signal. An ignored
     // SIGCHLD would also take the opener's status away from this process.
-    ::close_range(STDERR_FILENO + 1, ~0U, 0);
-    ::sigaction(SIGPIPE, &defaultAction, nullptr);
-    ::sigaction(SIGCHLD, &defaultAction, nullptr);
-    ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
+    // Where the kernel or a sandbox has no close_range, the C library
+    // closes them one by one.
+    if (sys.close_range(STDERR_FILENO + 1, ~0U, 0) != 0) sys.closefrom(STDERR_FILENO + 1);
+    sys.sigaction(SIGPIPE, &defaultAction, nullptr);
+    sys.sigaction(SIGCHLD, &defaultAction, nullptr);
+    sys.sigprocmask(SIG_SETMASK, &noSignals, nullptr);
     // The opener runs as a grandchild, never a child of ours: this process
     // waits for it a bounded while only, and once it ends, init adopts and
     // reaps whatever still runs. The opener may run its handler in the
     // foreground for as long as the installer takes.
     timespec start;
     ::clock_gettime(CLOCK_MONOTONIC, &start);
-    const pid_t grandchild = ::fork();
+    const pid_t grandchild = sys.fork();
     if (grandchild < 0) ::_exit(kOpenerFailed);
     if (grandchild == 0) {
-      ::execv(launcher.c_str(), argv);
+      sys.execv(launcher.c_str(), argv);
       ::_exit(127);
     }
     for (;;) {
       int status;
-      const pid_t ended = ::waitpid(grandchild, &status, WNOHANG);
+      const pid_t ended = sys.waitpid(grandchild, &status, WNOHANG);
       if (ended == grandchild) {
         ::_exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kOpenerSucceeded : kOpenerFailed);
       }
@@ -167,7 +172,7 @@ OpenerResult StartOpener(const std::string& fullPath, int boundMilliseconds) {
   // Bounded by the child's own wait.
   int status;
   pid_t ended;
-  while ((ended = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  while ((ended = sys.waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
   if (ended != child || !WIFEXITED(status)) return OpenerResult::Running;
   switch (WEXITSTATUS(status)) {
@@ -183,7 +188,7 @@ OpenerResult StartOpener(const std::string& fullPath, int boundMilliseconds) {
 }  // namespace posix
 
 CGlobalBuffer::CGlobalBuffer(std::size_t size)
-    : m_pData(static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1))),
+    : m_pData(static_cast<unsigned char*>(sys.calloc(size > 0 ? size : 1, 1))),
       m_nSize(m_pData ? size : 0),
       m_hMemory(m_pData) {}
 
@@ -193,7 +198,9 @@ namespace platform {
 
 void InitProcess() {
   // A write to a closed pipe is an error to report, not a reason to die.
-  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sys.sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace platform

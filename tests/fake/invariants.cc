@@ -1,6 +1,7 @@
 #include "tests/fake/invariants.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace fake {
 namespace {
@@ -54,7 +55,7 @@ bool IsFileErrorText(const std::string& text, int cause) {
 
 Snapshot Snap(const Platform& world) { return {world.files, world.links}; }
 
-std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& before,
+std::vector<std::string> BrokenRules(const Outcome& run, const Snapshot& before,
                                      const std::string& output,
                                      const std::optional<std::vector<unsigned char>>& joined) {
   std::vector<std::string> broken;
@@ -62,33 +63,33 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
     if (!kept) broken.push_back(what);
   };
 
-  rule(world.handles.empty(), "a file is left open");
-  rule(world.unnamed.empty(), "an unnamed file is left behind");
-  rule(!world.progressShown, "the progress window is left up");
-  rule(SameBut(output, world.files, before.files), "a file besides the output changed");
-  rule(SameBut(output, world.links, before.links), "a link besides the output changed");
+  rule(!run.fileOpen, "a file is left open");
+  rule(!run.unnamedLeft, "an unnamed file is left behind");
+  rule(!run.progressShown, "the progress window is left up");
+  rule(SameBut(output, run.files, before.files), "a file besides the output changed");
+  rule(SameBut(output, run.links, before.links), "a link besides the output changed");
 
   // Under the output's name: what was there, or nothing, until the join is
   // named.
-  const std::vector<std::string>& log = world.log;
+  const std::vector<std::string>& log = run.log;
   const bool named = std::find(log.begin(), log.end(), "commit " + output) != log.end();
-  const auto now = world.files.find(output);
+  const auto now = run.files.find(output);
   if (named) {
-    rule(joined && now != world.files.end() && now->second.data == *joined,
+    rule(joined && now != run.files.end() && now->second.data == *joined,
          "the output was named without holding the join");
   } else {
-    rule(KeptOrGone(output, world.files, before.files) &&
-             KeptOrGone(output, world.links, before.links),
+    rule(KeptOrGone(output, run.files, before.files) && KeptOrGone(output, run.links, before.links),
          "the output's name holds something new that was never named");
   }
-  const std::vector<std::string> launches = world.Events("launch");
+  std::vector<std::string> launches;
+  std::copy_if(log.begin(), log.end(), std::back_inserter(launches),
+               [](const std::string& event) { return StartsWith(event, "launch"); });
   rule(launches.empty() ||
-           (named && launches == std::vector<std::string>{"launch " + world.FullPath(output)}),
+           (named && launches == std::vector<std::string>{"launch " + run.outputPath}),
        "launched what was not the named output");
 
   bool dialogOpen = false;
-  bool cancelled =
-      std::find(world.log.begin(), world.log.end(), "progress-cancel") != world.log.end();
+  bool cancelled = std::find(log.begin(), log.end(), "progress-cancel") != log.end();
   int closing = 0;
   std::size_t shown = 0;
   for (std::size_t i = 0; i < log.size(); ++i) {
@@ -97,8 +98,8 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
       dialogOpen = false;
       cancelled = cancelled || (log[i] == "dialog-ended 2" && IsUserCancel(log[i - 1]));
     }
-    if (!StartsWith(log[i], "message ") || shown == world.messages.size()) continue;
-    const Message& message = world.messages[shown++];
+    if (!StartsWith(log[i], "message ") || shown == run.messages.size()) continue;
+    const Message& message = run.messages[shown++];
     bool fileError = false;
     for (int cause = CFileException::none; cause <= CFileException::endOfFile; ++cause) {
       fileError = fileError || IsFileErrorText(message.text, cause);
@@ -129,7 +130,7 @@ std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& befo
       ++closing;
     }
   }
-  rule(shown == world.messages.size(), "a message is missing from the log");
+  rule(shown == run.messages.size(), "a message is missing from the log");
   const int expected = named || cancelled ? 0 : 1;
   rule(closing == expected,
        std::to_string(closing) + " closing messages where " + std::to_string(expected) + " belong");

@@ -24,6 +24,19 @@ struct Snapshot {
 };
 Snapshot Snap(const Platform& world);
 
+// What a finished run left and did, however it was run: on the fake, or on
+// a real folder through the real backend.
+struct Outcome {
+  const std::map<std::string, File>& files;
+  const std::map<std::string, std::string>& links;
+  bool fileOpen;       // a file of the folder is still open
+  bool unnamedLeft;    // a new file without a name is still there
+  bool progressShown;  // the progress window is still up
+  const std::vector<std::string>& log;
+  const std::vector<Message>& messages;
+  std::string outputPath;  // the output's full path, as a launch names it
+};
+
 // The broken rules of a finished run, one line each. before: the folder as
 // the run must leave it, but for the output's name; output: the name the
 // joined file takes; joined: the bytes it must hold once named, none when
@@ -42,8 +55,16 @@ Snapshot Snap(const Platform& world);
 //   always leaves it open; none waits under the progress window;
 // - exactly one closing message, unless the output was named or the user
 //   cancelled the dialog or stopped the join, and then none.
-std::vector<std::string> BrokenRules(const Platform& world, const Snapshot& before,
+std::vector<std::string> BrokenRules(const Outcome& run, const Snapshot& before,
                                      const std::string& output,
                                      const std::optional<std::vector<unsigned char>>& joined);
+inline std::vector<std::string> BrokenRules(
+    const Platform& world, const Snapshot& before, const std::string& output,
+    const std::optional<std::vector<unsigned char>>& joined) {
+  return BrokenRules(
+      Outcome{world.files, world.links, !world.handles.empty(), !world.unnamed.empty(),
+              world.progressShown, world.log, world.messages, world.FullPath(output)},
+      before, output, joined);
+}
 
 }  // namespace fake

@@ -90,4 +90,43 @@ TEST(CopyBlockPosix, KernelAndBufferMoveTheSameBytesAndReportTheSame) {
   }
 }
 
+int g_part = -1;  // the descriptor the kernel first moved bytes from
+int g_moves = 0;  // moves out of it so far
+TEST(CopyBlockPosix, BlockMovedInPartBeforeAReadErrorRaisesTheError) {
+  // The part's disk fails in the middle of a block: the kernel moves the
+  // first half, then every move and read from the part fails.
+  posixtest::SystemCallsRestored restored;
+  posix::UseKernelCopy(true);
+  g_part = -1;
+  g_moves = 0;
+  posix::sys.splice = [](int in, loff_t* inAt, int out, loff_t* outAt, std::size_t count,
+                         unsigned flags) -> ssize_t {
+    if (g_part < 0) g_part = in;
+    if (in != g_part) return posixtest::kSystem.splice(in, inAt, out, outAt, count, flags);
+    if (g_moves++ == 0) return posixtest::kSystem.splice(in, inAt, out, outAt, count / 2, flags);
+    errno = EIO;
+    return -1;
+  };
+  posix::sys.read = [](int fd, void* buffer, std::size_t count) -> ssize_t {
+    if (fd != g_part) return posixtest::kSystem.read(fd, buffer, count);
+    errno = EIO;
+    return -1;
+  };
+  TempFolder folder;
+  WriteFile(folder / "NWD4_322.001", std::string(4096, 'p'));
+  CFile part;
+  CFile out;
+  ASSERT_TRUE(part.Open(folder / "NWD4_322.001", CFile::modeRead));
+  ASSERT_TRUE(out.Open(folder / "SETUP.EXE", CFile::modeCreate | CFile::modeWrite));
+  std::vector<unsigned char> buffer(4096);
+  int cause = CFileException::none;
+  try {
+    CopyBlock(part, out, buffer.data(), 4096);
+  } catch (const CFileException& e) {
+    cause = e.m_cause;
+  }
+  EXPECT_EQ(g_moves, 2);
+  EXPECT_EQ(cause, CFileException::hardIO);
+}
+
 }  // namespace

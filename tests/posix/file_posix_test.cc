@@ -178,7 +178,17 @@ TEST(FilePosixExclusive, ProgramStartedWhileAFileIsOpenDoesNotKeepItLocked) {
   ::waitpid(started, &status, 0);
 }
 
+std::vector<std::string> g_opened;  // the paths given to open, in order
+
 TEST(FilePosixOpen, OnlyRegularFilesOpenAndNothingWaits) {
+  // Nothing else is even opened: opening some devices has effects of its
+  // own, and a FIFO's writer would go on.
+  posixtest::SystemCallsRestored restored;
+  g_opened.clear();
+  posix::sys.open = [](const char* path, int flags, mode_t mode) {
+    g_opened.push_back(path);
+    return posixtest::kSystem.open(path, flags, mode);
+  };
   TempFolder folder;
   const std::string fifo = folder / "NWD4_322.001";
   const std::string directory = folder / "NWD4_322.002";
@@ -192,6 +202,9 @@ TEST(FilePosixOpen, OnlyRegularFilesOpenAndNothingWaits) {
     EXPECT_FALSE(reader.IsOpen());
     CFile writer;
     EXPECT_FALSE(writer.Open(path, kCreate));
+  }
+  for (const std::string& path : g_opened) {
+    EXPECT_TRUE(path != fifo && path != directory && path != "/dev/null") << path;
   }
   struct stat st;
   ASSERT_EQ(::stat(fifo.c_str(), &st), 0);

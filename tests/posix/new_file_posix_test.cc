@@ -165,6 +165,25 @@ TEST_P(NewFilePosix, SignalThatEndsTheRunLeavesNothing) {
   }
 }
 
+TEST_P(NewFilePosix, SignalIgnoredAtTheStartStaysIgnored) {
+  // Started under nohup: the terminal that hangs up meanwhile ends nothing.
+  TempFolder folder;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGHUP, SIG_IGN);
+    CNewFile file;
+    if (!file.Create(folder / "SETUP.EXE")) ::_exit(1);
+    file.Write("whole", 5);
+    ::raise(SIGHUP);
+    ::_exit(file.Commit() ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(posixtest::ReadFile(folder / "SETUP.EXE"), "whole");
+}
+
 INSTANTIATE_TEST_SUITE_P(UnnamedOrTemporaryName, NewFilePosix, ::testing::Bool());
 
 TEST(FileIdPosix, EveryNameOfAFileGivesItsIdentity) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/posix/system_calls.h"
 
 namespace posixtest {
 
@@ -40,6 +41,17 @@ class TempFolder {
 
  private:
   std::string path_;
+};
+
+// The system's own calls, for a test's replacement to pass on to.
+inline const posix::SystemCalls kSystem = posix::sys;
+
+// Puts the system's own calls back into the table when it goes.
+struct SystemCallsRestored {
+  SystemCallsRestored() = default;
+  SystemCallsRestored(const SystemCallsRestored&) = delete;
+  SystemCallsRestored& operator=(const SystemCallsRestored&) = delete;
+  ~SystemCallsRestored() { posix::sys = kSystem; }
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {

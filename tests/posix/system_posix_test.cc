@@ -232,4 +232,16 @@ TEST(LaunchFilePosix, VerdictIsHowTheOpenerEndedWithinTheBound) {
   }
 }
 
+TEST(ProcessPosix, WriteToAClosedPipeFailsInsteadOfEndingTheProcess) {
+  const std::string report = posixtest::ReportFromChild([] {
+    platform::InitProcess();
+    int fds[2];
+    if (::pipe(fds) != 0) return std::string("no pipe");
+    ::close(fds[0]);
+    const bool failed = ::write(fds[1], "x", 1) < 0 && errno == EPIPE;
+    return std::string(failed ? "EPIPE" : "written");
+  });
+  EXPECT_EQ(report, "EPIPE");
+}
+
 }  // namespace
