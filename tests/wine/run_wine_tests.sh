@@ -5,8 +5,8 @@
 #
 # Usage: run_wine_tests.sh NWD4_322.exe NWD_SPLIT WORKDIR [TEMPLATE_DUMP]
 #   NWD4_322.exe   the cross-built program; probe.exe, marker.exe,
-#                  error_causes.exe, zone_check.exe, backend_calls.exe and
-#                  help_stub.exe are expected in tests/wine/ beside it (same
+#                  error_causes.exe, zone_check.exe, backend_calls.exe,
+#                  fault_matrix.exe and help_stub.exe are expected in tests/wine/ beside it (same
 #                  build tree)
 #   NWD_SPLIT      the native part-set cutter
 #   WORKDIR        scratch folder under the build tree: the Wine prefix, the
@@ -39,10 +39,11 @@ ERROR_CAUSES=$HELPERS/error_causes.exe
 ZONE_CHECK=$HELPERS/zone_check.exe
 BACKEND_CALLS=$HELPERS/backend_calls.exe
 HELP_STUB=$HELPERS/help_stub.exe
+FAULT_MATRIX=$HELPERS/fault_matrix.exe
 TEMPLATE_DUMP=${4:-$(dirname "$SPLIT")/tests/wine/template_dump}
 
 for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES" "$ZONE_CHECK" "$BACKEND_CALLS" \
-  "$HELP_STUB"; do
+  "$HELP_STUB" "$FAULT_MATRIX"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
 
@@ -1029,6 +1030,22 @@ test_backend_calls() {
   done <<<"$BACKEND_CASES"
 }
 
+# The backend's system calls failed one at a time in whole runs, with a
+# scripted user in place of the windows; its summary line is shown as it is.
+test_fault_matrix() {
+  local dir=$CASES/fault-matrix out
+  rm -rf "$dir" && mkdir -p "$dir"
+  out=$(timeout 300 wine "$FAULT_MATRIX" "$(winpath "$dir")" 2>&1 | tr -d '\r')
+  local summary
+  summary=$(grep '^windows fault matrix:' <<<"$out")
+  echo "$summary"
+  if [[ "$summary" == *" 0 violations" ]]; then
+    pass "the fault matrix over the backend's system calls"
+  else
+    fail "the fault matrix over the backend's system calls" "$(grep -v '^windows fault matrix:' <<<"$out")"
+  fi
+}
+
 # Where the system locale is not Japanese, GDI knows the template's face by
 # its English name only: the dialog asks for that one.
 test_dialog_face_abroad() {
@@ -1149,6 +1166,7 @@ test_flush
 test_zone_marks
 test_help_fails
 test_backend_calls
+test_fault_matrix
 test_dialog_face_abroad
 test_long_paths
 test_help_stub
