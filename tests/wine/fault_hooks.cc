@@ -32,10 +32,13 @@ struct Fault {
   unsigned long error;
   Mode mode;
   long long answer;  // what the call answers when it fails
+  int cause;         // the file error every run it strikes reports, or 0
 };
 
 #define ROW(call, error, mode, answer) \
-  { #call ": " #error, &g_real.call, error, Mode::mode, answer }
+  { #call ": " #error, &g_real.call, error, Mode::mode, answer, 0 }
+#define REPORTED(call, error, mode, answer, cause) \
+  { #call ": " #error, &g_real.call, error, Mode::mode, answer, win32::cause }
 constexpr long long kBad = -1;  // INVALID_HANDLE_VALUE, INVALID_FILE_ATTRIBUTES
 const Fault kFaults[] = {
     ROW(CreateFileW, ERROR_SHARING_VIOLATION, Fail, kBad),
@@ -48,20 +51,21 @@ const Fault kFaults[] = {
     ROW(ReadFile, ERROR_LOCK_VIOLATION, Fail, FALSE),
     ROW(ReadFile, ERROR_CRC, Fail, FALSE),
     ROW(ReadFile, ERROR_SUCCESS, Short, FALSE),
-    ROW(WriteFile, ERROR_DISK_FULL, Fail, FALSE),
-    ROW(WriteFile, ERROR_HANDLE_DISK_FULL, Fail, FALSE),
-    ROW(WriteFile, ERROR_LOCK_VIOLATION, Fail, FALSE),
-    ROW(WriteFile, ERROR_SUCCESS, Cut, FALSE),
+    REPORTED(WriteFile, ERROR_DISK_FULL, Fail, FALSE, kDiskFull),
+    REPORTED(WriteFile, ERROR_HANDLE_DISK_FULL, Fail, FALSE, kDiskFull),
+    REPORTED(WriteFile, ERROR_LOCK_VIOLATION, Fail, FALSE, kLockViolation),
+    REPORTED(WriteFile, ERROR_SUCCESS, Cut, FALSE, kDiskFull),
     ROW(SetFilePointerEx, ERROR_INVALID_PARAMETER, Fail, FALSE),
-    ROW(SetFilePointerEx, ERROR_NEGATIVE_SEEK, Fail, FALSE),
-    ROW(GetFileSizeEx, ERROR_ACCESS_DENIED, Fail, FALSE),
+    REPORTED(SetFilePointerEx, ERROR_NEGATIVE_SEEK, Fail, FALSE, kBadSeek),
+    REPORTED(GetFileSizeEx, ERROR_ACCESS_DENIED, Fail, FALSE, kAccessDenied),
     ROW(FlushFileBuffers, ERROR_INVALID_FUNCTION, Passing, FALSE),
     ROW(FlushFileBuffers, ERROR_NOT_SUPPORTED, Passing, FALSE),
-    ROW(FlushFileBuffers, ERROR_DISK_FULL, Fail, FALSE),
+    REPORTED(FlushFileBuffers, ERROR_DISK_FULL, Fail, FALSE, kDiskFull),
     ROW(CloseHandle, ERROR_HANDLE_DISK_FULL, Done, FALSE),
     ROW(GetFileInformationByHandleEx, ERROR_INVALID_PARAMETER, Fail, FALSE),
     ROW(GetFileInformationByHandleEx, ERROR_NOT_SUPPORTED, Fail, FALSE),
     ROW(SetFileInformationByHandle, ERROR_ACCESS_DENIED, Fail, FALSE),
+    ROW(SetFileInformationByHandle, ERROR_FILE_EXISTS, Fail, FALSE),
     ROW(SetFileInformationByHandle, ERROR_ALREADY_EXISTS, Fail, FALSE),
     ROW(SetFileInformationByHandle, ERROR_NOT_SUPPORTED, Fail, FALSE),
     ROW(SetFileInformationByHandle, ERROR_INVALID_PARAMETER, Fail, FALSE),
@@ -79,6 +83,7 @@ const Fault kFaults[] = {
     ROW(GlobalLock, ERROR_NOT_ENOUGH_MEMORY, Fail, 0),
 };
 #undef ROW
+#undef REPORTED
 
 struct Armed {
   const Fault* fault = nullptr;
@@ -217,6 +222,8 @@ void Arm(int fault, int nth) {
   g_launches.clear();
   g_openHandles = 0;
 }
+
+int Cause(int fault) { return kFaults[fault].cause; }
 
 bool Met() { return g_armed.met; }
 

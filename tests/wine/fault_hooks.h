@@ -16,6 +16,8 @@ int Count();
 std::string Name(int fault);
 // True for a fault the run must absorb and end as it would without it.
 bool Absorbed(int fault);
+// The file error cause every run the fault strikes must report, or 0.
+int Cause(int fault);
 // From now on the fault strikes the nth call it names; 0 disarms.
 void Arm(int fault, int nth);
 bool Met();
