@@ -362,15 +362,18 @@ std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
 unsigned long NewFileCommit(std::intptr_t handle, const std::string& fullPath) {
   const HANDLE file = reinterpret_cast<HANDLE>(handle);
   DWORD error = ERROR_SUCCESS;
+  bool leftBehind = false;
   if (!SetDeleteOnClose(file, false) || !RenameOpenFile(file, ExtendedPath(Widen(fullPath)))) {
     error = ::GetLastError();
-    SetDeleteOnClose(file, true);
+    leftBehind = !SetDeleteOnClose(file, true);
   }
   if (!os.CloseHandle(file) && error == ERROR_SUCCESS) {
     // A close that fails may have lost written data: the name must not keep it.
     error = ::GetLastError();
     os.DeleteFileW(ExtendedPath(Widen(fullPath)).c_str());
   }
+  // A file that would not go with its handle goes by its name.
+  if (leftBehind) os.DeleteFileW(ExtendedPath(TemporaryPathFor(Widen(fullPath))).c_str());
   return error;
 }
 
