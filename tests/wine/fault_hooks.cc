@@ -21,10 +21,12 @@ const UINT g_errorMode = ::GetErrorMode();
 // and answers the error all the same (a close that lost delayed writes).
 // Short: a read moves half of what was asked; Cut: a write does. Held: an
 // open of an existing file for itself alone fails, as while another program
-// holds the file for a moment. Passing: fails as Fail does. Short, Held and
+// holds the file for a moment. NoIdInfo: the query of a file's 128-bit id
+// fails, as on a file system without one. Passing: fails as Fail does.
+// Short, Held, NoIdInfo and
 // Passing faults are ones the backend must absorb: the run ends as it would
 // have without them.
-enum class Mode { Fail, Done, Short, Cut, Held, Passing };
+enum class Mode { Fail, Done, Short, Cut, Held, NoIdInfo, Passing };
 
 struct Fault {
   const char* call;
@@ -64,6 +66,7 @@ const Fault kFaults[] = {
     ROW(CloseHandle, ERROR_HANDLE_DISK_FULL, Done, FALSE),
     ROW(GetFileInformationByHandleEx, ERROR_INVALID_PARAMETER, Fail, FALSE),
     ROW(GetFileInformationByHandleEx, ERROR_NOT_SUPPORTED, Fail, FALSE),
+    ROW(GetFileInformationByHandleEx, ERROR_INVALID_PARAMETER, NoIdInfo, FALSE),
     ROW(SetFileInformationByHandle, ERROR_ACCESS_DENIED, Fail, FALSE),
     ROW(SetFileInformationByHandle, ERROR_FILE_EXISTS, Fail, FALSE),
     ROW(SetFileInformationByHandle, ERROR_ALREADY_EXISTS, Fail, FALSE),
@@ -91,6 +94,9 @@ struct Armed {
   int seen = 0;
   bool met = false;
 } g_armed;
+
+// Something another program does just before the backend's next flush.
+void (*g_beforeFlush)() = nullptr;
 
 std::vector<Launch> g_launches;
 int g_openHandles = 0;
@@ -149,6 +155,21 @@ HANDLE WINAPI CountedCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_
   return file;
 }
 
+BOOL WINAPI FileInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+  const bool other = g_armed.fault && g_armed.fault->mode == Mode::NoIdInfo && kind != FileIdInfo;
+  return other ? g_real.GetFileInformationByHandleEx(file, kind, info, size)
+               : Hook<decltype(os.GetFileInformationByHandleEx),
+                      &SystemCalls::GetFileInformationByHandleEx>::Call(file, kind, info, size);
+}
+
+BOOL WINAPI Flush(HANDLE file) {
+  if (const auto action = g_beforeFlush) {
+    g_beforeFlush = nullptr;
+    action();
+  }
+  return Hook<decltype(os.FlushFileBuffers), &SystemCalls::FlushFileBuffers>::Call(file);
+}
+
 BOOL WINAPI CountedClose(HANDLE handle) {
   --g_openHandles;
   return Hook<decltype(os.CloseHandle), &SystemCalls::CloseHandle>::Call(handle);
@@ -180,8 +201,8 @@ void Install() {
   HOOK(WriteFile);
   HOOK(SetFilePointerEx);
   HOOK(GetFileSizeEx);
-  HOOK(FlushFileBuffers);
-  HOOK(GetFileInformationByHandleEx);
+  os.FlushFileBuffers = Flush;
+  os.GetFileInformationByHandleEx = FileInformation;
   HOOK(SetFileInformationByHandle);
   HOOK(GetVolumeInformationByHandleW);
   HOOK(GetFileAttributesW);
@@ -207,6 +228,8 @@ std::string Name(int fault) {
       return call + ": short";
     case Mode::Held:
       return call + ": held for a moment";
+    case Mode::NoIdInfo:
+      return call + ": no 128-bit id";
     default:
       return name;
   }
@@ -214,7 +237,8 @@ std::string Name(int fault) {
 
 bool Absorbed(int fault) {
   const Mode mode = kFaults[fault].mode;
-  return mode == Mode::Short || mode == Mode::Held || mode == Mode::Passing;
+  return mode == Mode::Short || mode == Mode::Held || mode == Mode::NoIdInfo ||
+         mode == Mode::Passing;
 }
 
 void Arm(int fault, int nth) {
@@ -224,6 +248,8 @@ void Arm(int fault, int nth) {
 }
 
 int Cause(int fault) { return kFaults[fault].cause; }
+
+void BeforeFlush(void (*action)()) { g_beforeFlush = action; }
 
 bool Met() { return g_armed.met; }
 

@@ -21,6 +21,9 @@ int Cause(int fault);
 // From now on the fault strikes the nth call it names; 0 disarms.
 void Arm(int fault, int nth);
 bool Met();
+// Runs the action once, just before the backend's next flush: what another
+// program may do while the output is still unnamed.
+void BeforeFlush(void (*action)());
 
 // The files the backend asked the shell to start, each with its bytes at
 // that moment; emptied by Arm.

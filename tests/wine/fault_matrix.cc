@@ -126,44 +126,94 @@ struct Scenario {
   bool joins;    // the folder holds a set the join may write
   bool refused;  // even so, a run without a fault refuses it
   std::vector<int> script;
+  // What else the folder holds, or will: a link, a read-only file, a file
+  // that another program puts under the output's name during the join,
+  // which it then answers.
+  std::optional<Bytes> (*setup)(const fs::path&);
   // The first part's mark of the web, or none: read from every part, and
   // written onto the output where the volume keeps streams.
   int zone;
 };
 
+const Bytes kIntruder(7, 0xAB);
+
+std::optional<Bytes> Nothing(const fs::path&) { return std::nullopt; }
+
 const Scenario kScenarios[] = {
-    {"sound set", [](Folder&) {}, true, false, {1, 1}, win32::kNoZone},
-    {"cancel", [](Folder&) {}, true, false, {2}, win32::kNoZone},
-    {"marked set", [](Folder&) {}, true, false, {1, 1}, 3},
+    {"sound set", [](Folder&) {}, true, false, {1, 1}, Nothing, win32::kNoZone},
+    {"cancel", [](Folder&) {}, true, false, {2}, Nothing, win32::kNoZone},
+    {"marked set", [](Folder&) {}, true, false, {1, 1}, Nothing, 3},
     {"missing part",
      [](Folder& f) { f.erase("NWD4_322.002"); },
      false,
      false,
      {1, 1},
+     Nothing,
      win32::kNoZone},
     {"damaged part",
      [](Folder& f) { f["NWD4_322.003"][0] = 'X'; },
      false,
      false,
      {1, 1},
+     Nothing,
      win32::kNoZone},
     {"wrong total",
      [](Folder& f) { f["NWD4_322.002"].push_back(0); },
      false,
      false,
      {1, 1},
+     Nothing,
      win32::kNoZone},
     {"name taken",
      [](Folder& f) { f[kOutput] = Bytes(9, 0xEE); },
      true,
      false,
      {1, 1},
+     Nothing,
      win32::kNoZone},
-    // The output's name is another name of a part (a link made below): the
-    // set is refused while the backend can tell the files apart, and joined
-    // over the link, which leaves the part as it is, when it cannot.
-    {"name of a part", [](Folder&) {}, true, true, {1, 1}, win32::kNoZone},
+    // The set is refused while the backend can tell the files apart, and
+    // joined over the link, which leaves the part as it is, when it cannot.
+    {"name of a part",
+     [](Folder&) {},
+     true,
+     true,
+     {1, 1},
+     [](const fs::path& folder) {
+       fs::create_hard_link(folder / PartFileName(3), folder / kOutput);
+       return std::optional<Bytes>();
+     },
+     win32::kNoZone},
+    {"name taken by a read-only file",
+     [](Folder& f) { f[kOutput] = Bytes(9, 0xEE); },
+     false,
+     false,
+     {1, 1},
+     [](const fs::path& folder) {
+       fs::permissions(folder / kOutput, fs::perms::owner_write, fs::perm_options::remove);
+       return std::optional<Bytes>();
+     },
+     win32::kNoZone},
+    // The file stays; a second press deletes it as it would any old output.
+    {"name taken during the join",
+     [](Folder&) {},
+     true,
+     true,
+     {1, 1},
+     [](const fs::path&) {
+       faults::BeforeFlush([] {
+         std::ofstream(kOutput, std::ios::binary)
+             .write(reinterpret_cast<const char*>(kIntruder.data()),
+                    static_cast<std::streamsize>(kIntruder.size()));
+       });
+       return std::optional<Bytes>(kIntruder);
+     },
+     win32::kNoZone},
 };
+
+void Clear(const fs::path& folder) {
+  if (fs::exists(folder / kOutput)) fs::permissions(folder / kOutput, fs::perms::all);
+  fs::remove_all(folder);
+}
 
 // The framework's text for a file error of the cause (any cause for -1),
 // whatever file it names.
@@ -186,7 +236,7 @@ bool IsFileErrorText(const std::string& text, int only = -1) {
 // The rules one run broke; nothing when the armed fault never struck.
 std::optional<std::vector<std::string>> RunOnce(const fs::path& folder, const Scenario& scenario,
                                                 int fault, int nth) {
-  fs::remove_all(folder);
+  Clear(folder);
   fs::create_directories(folder);
   Folder files;
   Bytes joined;
@@ -204,13 +254,12 @@ std::optional<std::vector<std::string>> RunOnce(const fs::path& folder, const Sc
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
   }
-  if (std::string(scenario.name) == "name of a part") {
-    fs::create_hard_link(folder / PartFileName(3), folder / kOutput);
-  }
+  const std::optional<Bytes> intruder = scenario.setup(folder);
   if (scenario.zone != win32::kNoZone) {
     win32::WriteZone((folder / PartFileName(1)).string(), scenario.zone);
   }
-  const Folder before = ReadFolder(folder);
+  Folder before = ReadFolder(folder);
+  if (intruder) before[kOutput] = *intruder;
   g_screen = Screen{};
   g_screen.script = scenario.script;
   if (before.count(kOutput)) g_screen.oldOutput = before.at(kOutput);
@@ -332,7 +381,7 @@ int main(int argc, char** argv) {
   for (int fault = 0; fault < faults::Count(); ++fault) {
     if (struck.count(fault) == 0) judge(faults::Name(fault), {"the call was never made"});
   }
-  fs::remove_all(folder);
+  Clear(folder);
   std::printf("windows fault matrix: %d runs, %d violations\n", runs, violations);
   return violations == 0 ? 0 : 1;
 }
