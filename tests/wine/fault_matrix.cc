@@ -238,16 +238,9 @@ std::optional<std::vector<std::string>> RunOnce(const fs::path& folder, const Sc
                                                 int fault, int nth) {
   Clear(folder);
   fs::create_directories(folder);
-  Folder files;
   Bytes joined;
-  for (std::int32_t i = 1; i <= 3; ++i) {
-    const Bytes payload = testutil::Payload(i == 1   ? 200
-                                            : i == 2 ? 5
-                                                     : 0,
-                                            static_cast<unsigned>(i));
-    files[PartFileName(i)] = testutil::Part(testutil::Header(i, 3, 205), payload);
-    joined.insert(joined.end(), payload.begin(), payload.end());
-  }
+  Folder files;
+  for (const auto& [name, bytes] : testutil::SmallSet(joined)) files[name] = bytes;
   scenario.change(files);
   for (const auto& [name, bytes] : files) {
     std::ofstream(folder / name, std::ios::binary)
