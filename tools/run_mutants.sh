@@ -34,6 +34,9 @@ src=$work/src
 build=$work/build
 mingw=$work/mingw
 log=$work/log
+# The Wine suite's folder, no deeper than its usual build/wine: its case of
+# long paths is measured at that depth.
+wine_work=$tree/build/mw
 mkdir -p "$src" "$log"
 
 if [ $# -gt 0 ]; then
@@ -79,13 +82,13 @@ build_copy() {
 run_tests() {
   local name=$1 kind=$2 patch=$3
   if [ "$kind" = windows ]; then
-    local matrix=$work/wine/cases/fault-matrix wine_tests=$wine_selected
+    local matrix=$wine_work/cases/fault-matrix wine_tests=$wine_selected
     [ -n "$patch" ] && wine_tests=$(sed -n 's/^Wine: //p' "$patch" | head -1)
     mkdir -p "$matrix"
-    { WINEPREFIX=$work/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    { WINEPREFIX=$wine_work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
       timeout 300 wine "$mingw/tests/wine/fault_matrix.exe" "Z:${matrix//\//\\}" &&
       WINE_TESTS=$wine_tests bash "$src/tests/wine/run_wine_tests.sh" "$mingw/NWD4_322.exe" \
-        "$build/nwd_split" "$work/wine"; } >"$log/$name.txt" 2>&1
+        "$build/nwd_split" "$wine_work"; } >"$log/$name.txt" 2>&1
     return
   fi
   local exclude=(-E '^(e2e_gtk|demo_unattended|deb_package)$')
