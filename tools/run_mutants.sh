@@ -84,7 +84,7 @@ run_tests() {
   if [ "$kind" = windows ]; then
     local matrix=$wine_work/cases/fault-matrix wine_tests=$wine_selected
     [ -n "$patch" ] && wine_tests=$(sed -n 's/^Wine: //p' "$patch" | head -1)
-    mkdir -p "$matrix"
+    rm -rf "$matrix" && mkdir -p "$matrix"
     { WINEPREFIX=$wine_work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
       timeout 300 wine "$mingw/tests/wine/fault_matrix.exe" "Z:${matrix//\//\\}" &&
       WINE_TESTS=$wine_tests bash "$src/tests/wine/run_wine_tests.sh" "$mingw/NWD4_322.exe" \

@@ -210,8 +210,12 @@ const Scenario kScenarios[] = {
      win32::kNoZone},
 };
 
+// Empties the folder, also of read-only files that a faulty run left.
 void Clear(const fs::path& folder) {
-  if (fs::exists(folder / kOutput)) fs::permissions(folder / kOutput, fs::perms::all);
+  if (!fs::exists(folder)) return;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    fs::permissions(entry.path(), fs::perms::all);
+  }
   fs::remove_all(folder);
 }
 
