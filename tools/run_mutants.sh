@@ -101,8 +101,10 @@ first_failure() {
   local found
   found=$(sed -n 's/^FAIL //p' "$log/$1.txt" | head -1)
   [ -n "$found" ] && { echo "$found"; return; }
-  sed -n '/The following tests FAILED/,$p' "$log/$1.txt" | sed -n '2p' |
-    sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \(.*$//'
+  found=$(sed -n '/The following tests FAILED/,$p' "$log/$1.txt" | sed -n '2p' |
+    sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \(.*$//')
+  # A test program that stopped: its last words.
+  echo "${found:-$(grep -v '^[[:space:]]*$' "$log/$1.txt" | tail -1)}"
 }
 
 sync_copy
