@@ -87,17 +87,8 @@ const Fault kFaults[] = {
 std::optional<Log> RunOnce(const Scenario& scenario, const Fault& fault, int nth, Log& broken) {
   fake::Platform world;
   CJoinApp app;
-  // Three parts, the last of them empty, beside the program. Parts of more
-  // than one block are left to other tests: they would make every run slow.
   Bytes payloads;
-  for (std::int32_t i = 1; i <= 3; ++i) {
-    const Bytes payload = testutil::Payload(i == 1   ? 200
-                                            : i == 2 ? 5
-                                                     : 0,
-                                            static_cast<unsigned>(i));
-    world.AddFile(PartFileName(i), testutil::Part(testutil::Header(i, 3, 205), payload));
-    payloads.insert(payloads.end(), payload.begin(), payload.end());
-  }
+  for (const auto& [name, bytes] : testutil::SmallSet(payloads)) world.AddFile(name, bytes);
   world.AddFile("NWD4_322.exe", Bytes(64, 0x4D));
   scenario.change(world);
   const fake::Snapshot before = fake::Snap(world);

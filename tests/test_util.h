@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "join/div_header.h"
@@ -41,6 +42,24 @@ inline std::vector<unsigned char> Part(const DIVHEADER& header,
   std::vector<unsigned char> bytes = HeaderBytes(header);
   bytes.insert(bytes.end(), payload.begin(), payload.end());
   return bytes;
+}
+
+// The fault matrices' set: three parts, the last of them empty, by name;
+// joined receives their payloads in turn. Parts of more than one block are
+// left to other tests: they would make every run slow.
+inline std::vector<std::pair<std::string, std::vector<unsigned char>>> SmallSet(
+    std::vector<unsigned char>& joined) {
+  std::vector<std::pair<std::string, std::vector<unsigned char>>> parts;
+  joined.clear();
+  for (std::int32_t i = 1; i <= 3; ++i) {
+    const std::vector<unsigned char> payload = Payload(i == 1   ? 200
+                                                       : i == 2 ? 5
+                                                                : 0,
+                                                       static_cast<unsigned>(i));
+    parts.emplace_back(PartFileName(i), Part(Header(i, 3, 205), payload));
+    joined.insert(joined.end(), payload.begin(), payload.end());
+  }
+  return parts;
 }
 
 }  // namespace testutil

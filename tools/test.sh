@@ -71,6 +71,7 @@ status=0
 { cmake --preset mingw >/dev/null && cmake --build --preset mingw &&
   bash tests/wine/run_wine_tests.sh build/mingw/NWD4_322.exe build/asan/nwd_split build/wine; } \
   2>&1 | tee "$logs/wine.log" || status=$?
+grep -ah '^windows fault matrix:' "$logs/wine.log"
 counted "Windows under Wine" "$status" "$logs/wine.log" \
   '/^[0-9]+ passed, [0-9]+ failed$/ { print $1, $3 }'
 

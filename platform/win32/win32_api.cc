@@ -14,8 +14,12 @@
 #include <vector>
 
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_calls.h"
 
 namespace win32 {
+
+SystemCalls os;
+
 namespace {
 
 // A path-returning call asked again with a larger buffer until it fits.
@@ -106,14 +110,15 @@ std::string ModulePath() {
 bool CurrentDirectory(std::string& folder) {
   std::wstring path;
   if (!GrowingQuery(
-          [](wchar_t* buffer, DWORD size) { return ::GetCurrentDirectoryW(size, buffer); }, path)) {
+          [](wchar_t* buffer, DWORD size) { return os.GetCurrentDirectoryW(size, buffer); },
+          path)) {
     return false;
   }
   folder = Narrow(path);
   return true;
 }
 
-unsigned DriveType(const std::string& root) { return ::GetDriveTypeW(Widen(root).c_str()); }
+unsigned DriveType(const std::string& root) { return os.GetDriveTypeW(Widen(root).c_str()); }
 
 namespace {
 
@@ -157,7 +162,7 @@ void Launch(const std::string& fullPath, const std::string& folder) {
   info.lpFile = file.c_str();
   info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = SW_SHOWNORMAL;
-  ::ShellExecuteExW(&info);
+  os.ShellExecuteExW(&info);
   if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
@@ -168,7 +173,7 @@ bool FullPathOf(const std::string& path, std::wstring& full) {
   const std::wstring name = Widen(path);
   return !name.empty() && GrowingQuery(
                               [&name](wchar_t* buffer, DWORD size) {
-                                return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
+                                return os.GetFullPathNameW(name.c_str(), size, buffer, nullptr);
                               },
                               full);
 }
@@ -205,14 +210,14 @@ std::intptr_t FileOpen(const std::string& path, bool write, std::string& fullPat
   // Share mode 0: nobody else opens the file while it is held, and a file
   // someone else holds does not open.
   const HANDLE file = OpenOnceLetGo([&full, write] {
-    return ::CreateFileW(ExtendedPath(full).c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0,
-                         nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+    return os.CreateFileW(ExtendedPath(full).c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0,
+                          nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
   });
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // Devices, pipes and consoles are no part files.
-  if (::GetFileType(file) != FILE_TYPE_DISK) {
-    ::CloseHandle(file);
+  if (os.GetFileType(file) != FILE_TYPE_DISK) {
+    os.CloseHandle(file);
     return kNoFile;
   }
   fullPath = Narrow(full);
@@ -224,7 +229,7 @@ unsigned long FileRead(std::intptr_t file, void* buffer, std::uint32_t count, st
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (got < count) {
     DWORD read = 0;
-    if (!::ReadFile(reinterpret_cast<HANDLE>(file), bytes + got, count - got, &read, nullptr)) {
+    if (!os.ReadFile(reinterpret_cast<HANDLE>(file), bytes + got, count - got, &read, nullptr)) {
       return ::GetLastError();
     }
     if (read == 0) break;  // the end of the file
@@ -236,7 +241,7 @@ unsigned long FileRead(std::intptr_t file, void* buffer, std::uint32_t count, st
 unsigned long FileWrite(std::intptr_t file, const void* buffer, std::uint32_t count,
                         std::uint32_t& written) {
   DWORD done = 0;
-  const BOOL ok = ::WriteFile(reinterpret_cast<HANDLE>(file), buffer, count, &done, nullptr);
+  const BOOL ok = os.WriteFile(reinterpret_cast<HANDLE>(file), buffer, count, &done, nullptr);
   written = done;
   return ok ? 0 : ::GetLastError();
 }
@@ -248,7 +253,7 @@ unsigned long FileSeek(std::intptr_t file, std::int64_t offset, unsigned from,
   LARGE_INTEGER now;
   now.QuadPart = 0;
   const DWORD method = from == 1 ? FILE_CURRENT : from == 2 ? FILE_END : FILE_BEGIN;
-  if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(file), distance, &now, method)) {
+  if (!os.SetFilePointerEx(reinterpret_cast<HANDLE>(file), distance, &now, method)) {
     return ::GetLastError();
   }
   position = static_cast<std::uint64_t>(now.QuadPart);
@@ -257,13 +262,13 @@ unsigned long FileSeek(std::intptr_t file, std::int64_t offset, unsigned from,
 
 unsigned long FileSize(std::intptr_t file, std::uint64_t& size) {
   LARGE_INTEGER length;
-  if (!::GetFileSizeEx(reinterpret_cast<HANDLE>(file), &length)) return ::GetLastError();
+  if (!os.GetFileSizeEx(reinterpret_cast<HANDLE>(file), &length)) return ::GetLastError();
   size = static_cast<std::uint64_t>(length.QuadPart);
   return 0;
 }
 
 unsigned long FileClose(std::intptr_t file) {
-  return ::CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : ::GetLastError();
+  return os.CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : ::GetLastError();
 }
 
 bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t& index,
@@ -272,19 +277,19 @@ bool FileIdentity(const std::string& path, std::uint64_t& volume, std::uint64_t&
   if (!FullPathOf(path, full)) return false;
   // No access asked, every kind of sharing allowed: even a file that
   // someone holds alone can be told apart.
-  const HANDLE file = ::CreateFileW(ExtendedPath(full).c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = os.CreateFileW(ExtendedPath(full).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   // The 128-bit id: on ReFS the 64-bit index need not be unique. A file
   // system without it fails the call or answers 0.
   FILE_ID_INFO id = {};
-  const bool wide = ::GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) &&
+  const bool wide = os.GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) &&
                     std::any_of(std::begin(id.FileId.Identifier), std::end(id.FileId.Identifier),
                                 [](BYTE b) { return b != 0; });
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = wide || ::GetFileInformationByHandle(file, &info) != FALSE;
-  ::CloseHandle(file);
+  const bool known = wide || os.GetFileInformationByHandle(file, &info) != FALSE;
+  os.CloseHandle(file);
   if (!known) return false;
   if (wide) {
     volume = id.VolumeSerialNumber;
@@ -303,8 +308,8 @@ namespace {
 bool SetDeleteOnClose(HANDLE file, bool remove) {
   FILE_DISPOSITION_INFO disposition = {};
   disposition.DeleteFile = remove ? TRUE : FALSE;
-  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != FALSE;
+  return os.SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                       sizeof disposition) != FALSE;
 }
 
 // Renames an open file, which must have been opened with DELETE access, to
@@ -317,7 +322,7 @@ bool RenameOpenFile(HANDLE file, const std::wstring& target) {
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   std::copy(target.begin(), target.end(), rename->FileName);
-  return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) !=
+  return os.SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) !=
          FALSE;
 }
 
@@ -335,19 +340,19 @@ std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
   std::wstring full;
   if (!FullPathOf(name, full)) return kNoFile;
   // The name must be free: an old file that could not be deleted stays.
-  if (::GetFileAttributesW(ExtendedPath(full).c_str()) != INVALID_FILE_ATTRIBUTES ||
+  if (os.GetFileAttributesW(ExtendedPath(full).c_str()) != INVALID_FILE_ATTRIBUTES ||
       (::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND)) {
     return kNoFile;
   }
   const HANDLE file =
-      ::CreateFileW(ExtendedPath(TemporaryPathFor(full)).c_str(), GENERIC_WRITE | DELETE, 0,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      os.CreateFileW(ExtendedPath(TemporaryPathFor(full)).c_str(), GENERIC_WRITE | DELETE, 0,
+                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // However the run ends from here on, the system removes the file with its
   // last handle, unless it was named first.
   if (!SetDeleteOnClose(file, true)) {
-    ::CloseHandle(file);
-    ::DeleteFileW(ExtendedPath(TemporaryPathFor(full)).c_str());
+    os.CloseHandle(file);
+    os.DeleteFileW(ExtendedPath(TemporaryPathFor(full)).c_str());
     return kNoFile;
   }
   fullPath = Narrow(full);
@@ -357,15 +362,18 @@ std::intptr_t NewFileCreate(const std::string& name, std::string& fullPath) {
 unsigned long NewFileCommit(std::intptr_t handle, const std::string& fullPath) {
   const HANDLE file = reinterpret_cast<HANDLE>(handle);
   DWORD error = ERROR_SUCCESS;
+  bool leftBehind = false;
   if (!SetDeleteOnClose(file, false) || !RenameOpenFile(file, ExtendedPath(Widen(fullPath)))) {
     error = ::GetLastError();
-    SetDeleteOnClose(file, true);
+    leftBehind = !SetDeleteOnClose(file, true);
   }
-  if (!::CloseHandle(file) && error == ERROR_SUCCESS) {
+  if (!os.CloseHandle(file) && error == ERROR_SUCCESS) {
     // A close that fails may have lost written data: the name must not keep it.
     error = ::GetLastError();
-    ::DeleteFileW(ExtendedPath(Widen(fullPath)).c_str());
+    os.DeleteFileW(ExtendedPath(Widen(fullPath)).c_str());
   }
+  // A file that would not go with its handle goes by its name.
+  if (leftBehind) os.DeleteFileW(ExtendedPath(TemporaryPathFor(Widen(fullPath))).c_str());
   return error;
 }
 
@@ -416,7 +424,7 @@ int ParseZoneId(const std::string& text) {
 
 bool HasNamedStreams(HANDLE file) {
   DWORD flags = 0;
-  return ::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+  return os.GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
          (flags & FILE_NAMED_STREAMS) != 0;
 }
 
@@ -434,14 +442,14 @@ bool RemoveFile(const std::string& path) {
   if (!FullPathOf(path, full) || IsOtherFilesShortName(full)) return false;
   const std::wstring extended = ExtendedPath(full);
   const HANDLE file =
-      ::CreateFileW(extended.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ::DeleteFileW(extended.c_str()) != FALSE;
+      os.CreateFileW(extended.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return os.DeleteFileW(extended.c_str()) != FALSE;
   FILE_BASIC_INFO basic = {};
-  if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+  if (!os.GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
       (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    ::CloseHandle(file);
+    os.CloseHandle(file);
     return false;
   }
   const std::wstring folder = full.substr(0, full.find_last_of(L'\\') + 1);
@@ -455,12 +463,12 @@ bool RemoveFile(const std::string& path) {
     // Times of zero leave the times as they are.
     FILE_BASIC_INFO hidden = {};
     hidden.FileAttributes = (basic.FileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN;
-    ::SetFileInformationByHandle(file, FileBasicInfo, &hidden, sizeof hidden);
+    os.SetFileInformationByHandle(file, FileBasicInfo, &hidden, sizeof hidden);
   }
   const bool removed = SetDeleteOnClose(file, true);
   // Where it stays, it stays under its own name.
   if (!removed && !aside.empty()) RenameOpenFile(file, extended);
-  ::CloseHandle(file);
+  os.CloseHandle(file);
   return removed;
 }
 
@@ -468,9 +476,9 @@ int ZoneOf(const std::string& path) {
   // Absolute, so that a stream of "a" is never taken for drive A:.
   std::wstring name;
   if (!FullPathOf(path, name)) return kNoZone;
-  const HANDLE stream = ::CreateFileW((name + kZoneStream).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE stream = os.CreateFileW((name + kZoneStream).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stream == INVALID_HANDLE_VALUE) {
     switch (::GetLastError()) {
       case ERROR_FILE_NOT_FOUND:
@@ -485,8 +493,8 @@ int ZoneOf(const std::string& path) {
   }
   char bytes[4096];
   DWORD got = 0;
-  const bool read = ::ReadFile(stream, bytes, sizeof bytes, &got, nullptr) != FALSE;
-  ::CloseHandle(stream);
+  const bool read = os.ReadFile(stream, bytes, sizeof bytes, &got, nullptr) != FALSE;
+  os.CloseHandle(stream);
   std::string text(bytes, read ? got : 0);
   // Written by some tools as UTF-16: the digits and brackets are ASCII.
   if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
@@ -502,19 +510,19 @@ int ZoneOf(const std::string& path) {
 unsigned long WriteZone(const std::string& path, int zone) {
   std::wstring name;
   if (!FullPathOf(path, name)) return ERROR_INVALID_NAME;
-  const HANDLE stream = ::CreateFileW((name + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE stream = os.CreateFileW((name + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stream == INVALID_HANDLE_VALUE) return ::GetLastError();
   const std::string text = "[ZoneTransfer]\r\nZoneId=" + std::to_string(zone) + "\r\n";
   DWORD written = 0;
   DWORD error = ERROR_SUCCESS;
-  if (!::WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-      !::FlushFileBuffers(stream)) {
+  if (!os.WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      !os.FlushFileBuffers(stream)) {
     error = ::GetLastError();
   } else if (written != text.size()) {
     error = ERROR_DISK_FULL;
   }
-  if (!::CloseHandle(stream) && error == ERROR_SUCCESS) error = ::GetLastError();
+  if (!os.CloseHandle(stream) && error == ERROR_SUCCESS) error = ::GetLastError();
   return error;
 }
 
@@ -523,7 +531,7 @@ unsigned long NewFileSeal(std::intptr_t handle, const std::string& fullPath, int
   // The name must never reach the disk before the data: NTFS journals only
   // the names, and a power cut or a pulled USB disk would leave a damaged
   // installer under it. A file system that cannot flush at all says so.
-  if (!::FlushFileBuffers(file) && ::GetLastError() != ERROR_INVALID_FUNCTION &&
+  if (!os.FlushFileBuffers(file) && ::GetLastError() != ERROR_INVALID_FUNCTION &&
       ::GetLastError() != ERROR_NOT_SUPPORTED) {
     return ::GetLastError();
   }
@@ -537,15 +545,15 @@ unsigned long NewFileSeal(std::intptr_t handle, const std::string& fullPath, int
 }
 
 unsigned FolderVolumeType(const std::string& folder) {
-  const HANDLE handle = ::CreateFileW(Widen(folder).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle = os.CreateFileW(Widen(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return DRIVE_UNKNOWN;
   const auto finalPath = [handle](DWORD volumeName, std::wstring& path) {
     return GrowingQuery(
         [handle, volumeName](wchar_t* buffer, DWORD size) {
-          return ::GetFinalPathNameByHandleW(handle, buffer, size,
-                                             FILE_NAME_NORMALIZED | volumeName);
+          return os.GetFinalPathNameByHandleW(handle, buffer, size,
+                                              FILE_NAME_NORMALIZED | volumeName);
         },
         path);
   };
@@ -554,13 +562,13 @@ unsigned FolderVolumeType(const std::string& folder) {
   std::wstring final, byGuid;
   const bool byLetter = finalPath(VOLUME_NAME_DOS, final);
   const bool known = byLetter || finalPath(VOLUME_NAME_GUID, byGuid);
-  ::CloseHandle(handle);
+  os.CloseHandle(handle);
   if (!known) return DRIVE_UNKNOWN;
   const std::wstring kLocal = L"\\\\?\\";
   if (!byLetter) {
     const std::size_t end = byGuid.find(L'\\', kLocal.size());
-    return ::GetDriveTypeW(end == std::wstring::npos ? (byGuid + L"\\").c_str()
-                                                     : byGuid.substr(0, end + 1).c_str());
+    return os.GetDriveTypeW(end == std::wstring::npos ? (byGuid + L"\\").c_str()
+                                                      : byGuid.substr(0, end + 1).c_str());
   }
   const std::wstring kShare = kLocal + L"UNC\\";
   if (final.compare(0, kShare.size(), kShare) == 0) return DRIVE_REMOTE;
@@ -568,10 +576,10 @@ unsigned FolderVolumeType(const std::string& folder) {
   // least, answers every root behind the prefix as a fixed disk.
   if (final.compare(0, kLocal.size(), kLocal) == 0) final.erase(0, kLocal.size());
   std::vector<wchar_t> mount(final.size() + 2);
-  if (!::GetVolumePathNameW(final.c_str(), mount.data(), static_cast<DWORD>(mount.size()))) {
+  if (!os.GetVolumePathNameW(final.c_str(), mount.data(), static_cast<DWORD>(mount.size()))) {
     return DRIVE_UNKNOWN;
   }
-  return ::GetDriveTypeW(mount.data());
+  return os.GetDriveTypeW(mount.data());
 }
 
 namespace {
@@ -700,9 +708,9 @@ FileErrorCause FileErrorCauseOf(unsigned long error) {
 }
 
 unsigned char* AllocateZeroed(std::size_t size, void*& block) {
-  block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+  block = os.GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
   if (!block) return nullptr;
-  void* data = ::GlobalLock(block);
+  void* data = os.GlobalLock(block);
   if (!data) {
     ::GlobalFree(block);
     block = nullptr;
@@ -736,8 +744,8 @@ bool IsOtherFilesShortName(const std::wstring& full) {
   if (leaf.empty() || leaf.find_first_of(L"*?<>\"") != std::wstring::npos) return false;
   // The search matches short names too, and answers with the long one.
   WIN32_FIND_DATAW found;
-  const HANDLE search = ::FindFirstFileExW(ExtendedPath(full).c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, 0);
+  const HANDLE search = os.FindFirstFileExW(ExtendedPath(full).c_str(), FindExInfoBasic, &found,
+                                            FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return false;
   ::FindClose(search);
   return ::CompareStringOrdinal(leaf.c_str(), -1, found.cFileName, -1, TRUE) != CSTR_EQUAL;

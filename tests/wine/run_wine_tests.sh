@@ -5,21 +5,22 @@
 #
 # Usage: run_wine_tests.sh NWD4_322.exe NWD_SPLIT WORKDIR [TEMPLATE_DUMP]
 #   NWD4_322.exe   the cross-built program; probe.exe, marker.exe,
-#                  error_causes.exe, zone_check.exe, backend_calls.exe and
-#                  help_stub.exe are expected in tests/wine/ beside it (same
-#                  build tree)
+#                  error_causes.exe, zone_check.exe, backend_calls.exe,
+#                  fault_matrix.exe and help_stub.exe are expected in
+#                  tests/wine/ beside it (same build tree)
 #   NWD_SPLIT      the native part-set cutter
 #   WORKDIR        scratch folder under the build tree: the Wine prefix, the
 #                  part sets and the screenshots (windows-*.png) go there
 #   TEMPLATE_DUMP  the native dump of the portable dialog template; default:
 #                  tests/wine/template_dump in NWD_SPLIT's build tree, or
 #                  compiled here when that is missing
-# Prints one line per check and ends with "N passed, N failed"; the exit
-# status is 0 only when nothing failed.
+# WINE_TESTS="test_a test_b" runs only those tests. Prints one line per check
+# and ends with "N passed, N failed"; the exit status is 0 only when nothing
+# failed.
 set -uo pipefail
 
 if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 fi
 
@@ -39,10 +40,11 @@ ERROR_CAUSES=$HELPERS/error_causes.exe
 ZONE_CHECK=$HELPERS/zone_check.exe
 BACKEND_CALLS=$HELPERS/backend_calls.exe
 HELP_STUB=$HELPERS/help_stub.exe
+FAULT_MATRIX=$HELPERS/fault_matrix.exe
 TEMPLATE_DUMP=${4:-$(dirname "$SPLIT")/tests/wine/template_dump}
 
 for f in "$EXE" "$SPLIT" "$PROBE" "$MARKER" "$ERROR_CAUSES" "$ZONE_CHECK" "$BACKEND_CALLS" \
-  "$HELP_STUB"; do
+  "$HELP_STUB" "$FAULT_MATRIX"; do
   [ -e "$f" ] || { echo "missing: $f" >&2; exit 2; }
 done
 
@@ -1029,6 +1031,22 @@ test_backend_calls() {
   done <<<"$BACKEND_CASES"
 }
 
+# The backend's system calls failed one at a time in whole runs, with a
+# scripted user in place of the windows; its summary line is shown as it is.
+test_fault_matrix() {
+  local dir=$CASES/fault-matrix out
+  rm -rf "$dir" && mkdir -p "$dir"
+  out=$(timeout 300 wine "$FAULT_MATRIX" "$(winpath "$dir")" 2>&1 | tr -d '\r')
+  local summary
+  summary=$(grep '^windows fault matrix:' <<<"$out")
+  echo "$summary"
+  if [[ "$summary" == *" 0 violations" ]]; then
+    pass "the fault matrix over the backend's system calls"
+  else
+    fail "the fault matrix over the backend's system calls" "$(grep -v '^windows fault matrix:' <<<"$out")"
+  fi
+}
+
 # Where the system locale is not Japanese, GDI knows the template's face by
 # its English name only: the dialog asks for that one.
 test_dialog_face_abroad() {
@@ -1123,38 +1141,45 @@ test_high_dpi() {
 
 OUTPUT_NAME='セットアップ.exe'
 
+# Runs a test unless WINE_TESTS names others.
+run() {
+  [ -z "${WINE_TESTS:-}" ] || [[ " $WINE_TESTS " == *" $1 "* ]] || return 0
+  "$@"
+}
+
 prepare_prefix
 wineserver -p 2>/dev/null
 echo "== Windows program under Wine ($(wine --version))"
-test_resources
-test_error_causes
-test_valid_set
-test_cancel_key "Escape" Escape
-test_cancel_key "Alt+F4 (the close button's command)" alt+F4
-test_missing_part
-test_damaged_part
-test_held_part
-test_short_name_of_a_part
-test_join_interrupted
-test_progress_stopped "キャンセル" space windows-progress.png
-test_progress_stopped "Escape" Escape
-test_progress_stopped "Alt+F4" alt+F4
-test_progress_stopped "part gone during the join" part-gone
-test_first_part_missing
-test_drive d cdrom
-test_drive n network
-test_held_for_a_moment
-test_linked_folder
-test_flush
-test_zone_marks
-test_help_fails
-test_backend_calls
-test_dialog_face_abroad
-test_long_paths
-test_help_stub
-test_high_dpi
+run test_resources
+run test_error_causes
+run test_valid_set
+run test_cancel_key "Escape" Escape
+run test_cancel_key "Alt+F4 (the close button's command)" alt+F4
+run test_missing_part
+run test_damaged_part
+run test_held_part
+run test_short_name_of_a_part
+run test_join_interrupted
+run test_progress_stopped "キャンセル" space windows-progress.png
+run test_progress_stopped "Escape" Escape
+run test_progress_stopped "Alt+F4" alt+F4
+run test_progress_stopped "part gone during the join" part-gone
+run test_first_part_missing
+run test_drive d cdrom
+run test_drive n network
+run test_held_for_a_moment
+run test_linked_folder
+run test_flush
+run test_zone_marks
+run test_help_fails
+run test_backend_calls
+run test_fault_matrix
+run test_dialog_face_abroad
+run test_long_paths
+run test_help_stub
+run test_high_dpi
 # Last: Wine's help viewer stays behind until the end.
-test_help_viewer
+run test_help_viewer
 
 echo "screenshots in $SHOTS ($(($(date +%s) - started)) s)"
 echo "$passed passed, $failed failed"
