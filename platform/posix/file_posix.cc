@@ -237,8 +237,6 @@ bool HavePipe() {
 
 }  // namespace
 
-CFile::~CFile() { Abort(); }
-
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Abort();
   const bool write = (openFlags & modeWrite) != 0;
@@ -360,13 +358,6 @@ void CFile::Close() {
   // After EINTR the descriptor is gone all the same on this system; trying
   // again could close one that another thread has just been given.
   if (sys.close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
-}
-
-void CFile::Abort() {
-  if (m_hFile == kNoHandle) return;
-  sys.close(static_cast<int>(m_hFile));
-  m_hFile = kNoHandle;
-  m_strFileName.clear();
 }
 
 BOOL DeleteFile(const std::string& fileName) {
@@ -510,8 +501,6 @@ void UseKernelCopy(bool kernel) {
   g_pipe[0] = g_pipe[1] = -1;
 }
 }  // namespace posix
-
-CNewFile::~CNewFile() { Discard(); }
 
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();

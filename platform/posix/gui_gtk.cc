@@ -354,8 +354,6 @@ void WriteToStandardError(const std::string& caption, const std::string& text) {
 
 // --- windows ---
 
-CWnd* CWnd::GetLastActivePopup() { return this; }
-
 BOOL CWnd::IsIconic() const {
   if (!m_hWnd) return FALSE;
   GdkWindow* window = gtk_widget_get_window(static_cast<GtkWidget*>(m_hWnd));

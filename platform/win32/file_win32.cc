@@ -34,8 +34,6 @@ void ThrowOsError(unsigned long error, const std::string& fileName = std::string
 
 }  // namespace
 
-CFile::~CFile() { Abort(); }
-
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Abort();
   const bool write = (openFlags & modeWrite) != 0;
@@ -90,15 +88,6 @@ void CFile::Close() {
   m_strFileName.clear();
   ThrowOsError(win32::FileClose(file));
 }
-
-void CFile::Abort() {
-  try {
-    Close();
-  } catch (const CFileException&) {
-  }
-}
-
-CNewFile::~CNewFile() { Discard(); }
 
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();

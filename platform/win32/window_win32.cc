@@ -41,11 +41,6 @@ class DialogAdapter final : public win32::DialogHandlers {
 
 }  // namespace
 
-// The program's only pop-ups over its dialog are message boxes, which are
-// modal and gone before the next one is asked for: the dialog itself is
-// always the window to own the next one.
-CWnd* CWnd::GetLastActivePopup() { return this; }
-
 BOOL CWnd::IsIconic() const { return win32::IsMinimised(m_hWnd) ? TRUE : FALSE; }
 
 void CWnd::SetIcon(HICON icon, BOOL bigIcon) {

@@ -139,8 +139,6 @@ using fake::Platform;
 
 // --- files ---
 
-CFile::~CFile() { Abort(); }
-
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Platform& p = Platform::Current();
   const bool write = (openFlags & modeWrite) != 0;
@@ -273,15 +271,6 @@ void CFile::Close() {
   p.log.push_back("close " + name);
   p.MaybeFail(Op::Close, name);
 }
-
-void CFile::Abort() {
-  try {
-    Close();
-  } catch (const CFileException&) {
-  }
-}
-
-CNewFile::~CNewFile() { Discard(); }
 
 BOOL CNewFile::Create(const std::string& fileName) {
   Platform& p = Platform::Current();
@@ -423,8 +412,6 @@ CGlobalBuffer::~CGlobalBuffer() {
 namespace {
 int g_iconResource;  // the address stands for the program's icon
 }
-
-CWnd* CWnd::GetLastActivePopup() { return this; }
 
 BOOL CWnd::IsIconic() const { return Platform::Current().iconic; }
 

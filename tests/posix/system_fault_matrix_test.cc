@@ -432,7 +432,6 @@ TEST(SystemFaultMatrix, EverySystemCallFailingAtEveryOccurrenceKeepsTheRules) {
 
 // --- the windows, scripted ---
 
-CWnd* CWnd::GetLastActivePopup() { return this; }
 BOOL CWnd::IsIconic() const { return FALSE; }
 void CWnd::SetIcon(HICON, BOOL) {}
 void CWnd::GetClientRect(CRect* rect) const { *rect = CRect{0, 0, 160, 40}; }
