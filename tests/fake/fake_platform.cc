@@ -427,9 +427,7 @@ std::intptr_t CWnd::SendMessage(UINT message, std::uintptr_t wParam, std::intptr
   return 0;
 }
 
-CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(7) {
-  Platform::Current().log.push_back("paint-begin");
-}
+CPaintDC::CPaintDC(CWnd*) : m_hDC(7) { Platform::Current().log.push_back("paint-begin"); }
 
 CPaintDC::~CPaintDC() { Platform::Current().log.push_back("paint-end"); }
 
