@@ -121,10 +121,6 @@ class CNewFile : public CFile {
   // on the files given: what it is made of must not lose the warning that
   // comes with them. Nothing where the system keeps no such marks.
   void TakeOriginMark(const std::string& sourceFile);
-
- private:
-  int m_nOriginZone = -1;  // the least trusted zone seen, -1 for none
-  // Where the file lies until it takes its name (m_strFileName), where the
-  // backend must give it one meanwhile.
-  std::string m_strTempName;
+  // What else a backend knows of a new file (where it lies until it takes
+  // its name, the marks it is to carry) it keeps by the file's handle.
 };

@@ -87,6 +87,11 @@ void CWinApp::WinHelp(DWORD data, UINT) {
 
 CWinApp* AfxGetApp() { return g_app; }
 
+// The program's only pop-ups over its dialog are message boxes, which are
+// modal and gone before the next one is asked for: the dialog itself is
+// always the window to own the next one.
+CWnd* CWnd::GetLastActivePopup() { return this; }
+
 int AfxMessageBox(const std::string& text, UINT type) {
   // Every message of the program reports a failure.
   g_runFailed = true;

@@ -72,5 +72,5 @@ class CGlobalBuffer {
  private:
   unsigned char* m_pData = nullptr;
   std::size_t m_nSize = 0;
-  void* m_hMemory = nullptr;  // the backend's handle of the block
+  // A backend whose blocks have a handle besides their data keeps it itself.
 };

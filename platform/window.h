@@ -41,9 +41,9 @@ class CPaintDC {
   void DrawIcon(int x, int y, HICON icon);
 
  private:
-  CWnd* m_pWnd;
+  // A backend that needs more to end the painting (the window, its own
+  // state) keeps it itself, by the object.
   std::uintptr_t m_hDC = 0;
-  void* m_pState = nullptr;  // the backend's painting state
 };
 
 int GetSystemMetrics(int index);

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "platform/file.h"
@@ -237,8 +238,6 @@ bool HavePipe() {
 
 }  // namespace
 
-CFile::~CFile() { Abort(); }
-
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Abort();
   const bool write = (openFlags & modeWrite) != 0;
@@ -362,13 +361,6 @@ void CFile::Close() {
   if (sys.close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
 }
 
-void CFile::Abort() {
-  if (m_hFile == kNoHandle) return;
-  sys.close(static_cast<int>(m_hFile));
-  m_hFile = kNoHandle;
-  m_strFileName.clear();
-}
-
 BOOL DeleteFile(const std::string& fileName) {
   const char* path = fileName.c_str();
   struct stat st;
@@ -419,6 +411,15 @@ BOOL GetFileId(const std::string& fileName, CFileId& id) {
 namespace {
 
 bool g_namedTemporaries = false;
+
+// The temporary name of each new file that has one, by its descriptor:
+// only this backend's new files ever have one.
+std::map<int, std::string> g_temporaryNames;
+
+std::string TemporaryNameOf(std::intptr_t fd) {
+  const auto found = g_temporaryNames.find(static_cast<int>(fd));
+  return found == g_temporaryNames.end() ? std::string() : found->second;
+}
 
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
@@ -511,8 +512,6 @@ void UseKernelCopy(bool kernel) {
 }
 }  // namespace posix
 
-CNewFile::~CNewFile() { Discard(); }
-
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();
   struct stat st;
@@ -521,16 +520,21 @@ BOOL CNewFile::Create(const std::string& fileName) {
   int fd = g_namedTemporaries ? -1
                               : OpenAgainAfterSignals(FolderOf(fileName).c_str(),
                                                       O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  std::string temporary;
   if (fd < 0 && (g_namedTemporaries || NoUnnamedFiles(errno))) {
-    const std::string temporary = fileName + "." + std::to_string(sys.getpid()) + ".incomplete";
+    temporary = fileName + "." + std::to_string(sys.getpid()) + ".incomplete";
     fd = OpenAgainAfterSignals(
         temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      m_strTempName = temporary;
-      RemoveOnEndingSignal(temporary);
-    }
+    if (fd >= 0) RemoveOnEndingSignal(temporary);
   }
   if (fd < 0) return FALSE;
+  // Whatever a descriptor of this number was before, this file is what it
+  // names now.
+  if (temporary.empty()) {
+    g_temporaryNames.erase(fd);
+  } else {
+    g_temporaryNames[fd] = temporary;
+  }
   // Nobody else may open it while it is written, as with every open here.
   if (!LockExclusive(fd)) {
     m_hFile = fd;
@@ -554,14 +558,15 @@ BOOL CNewFile::Commit() {
     if (IsOutOfSpace(error)) throw CFileException(CFileException::diskFull, -1, shownName);
     ThrowErrno(error, shownName);
   }
+  const std::string temporary = TemporaryNameOf(fd);
   bool named;
-  if (m_strTempName.empty()) {
+  if (temporary.empty()) {
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
     named = sys.linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     if (!named) error = errno;
   } else {
-    named = RenameNoReplace(m_strTempName.c_str(), name.c_str(), error);
+    named = RenameNoReplace(temporary.c_str(), name.c_str(), error);
   }
   const std::string shownName = GetFilePath();
   if (!named) {
@@ -572,7 +577,7 @@ BOOL CNewFile::Commit() {
 
   m_hFile = kNoHandle;
   m_strFileName.clear();
-  m_strTempName.clear();
+  g_temporaryNames.erase(fd);
   StopRemovingOnEndingSignal();
   // A close that fails may have lost written data: the name must not keep it.
   if (sys.close(fd) != 0 && errno != EINTR) {
@@ -591,10 +596,11 @@ void CNewFile::TakeOriginMark(const std::string&) {}
 void CNewFile::Discard() {
   if (m_hFile == kNoHandle) return;
   // The temporary goes while it is still held, so nobody opens it between.
-  if (!m_strTempName.empty()) sys.unlink(m_strTempName.c_str());
+  const std::string temporary = TemporaryNameOf(m_hFile);
+  if (!temporary.empty()) sys.unlink(temporary.c_str());
   StopRemovingOnEndingSignal();
+  g_temporaryNames.erase(static_cast<int>(m_hFile));
   sys.close(static_cast<int>(m_hFile));
   m_hFile = kNoHandle;
   m_strFileName.clear();
-  m_strTempName.clear();
 }

@@ -354,8 +354,6 @@ void WriteToStandardError(const std::string& caption, const std::string& text) {
 
 // --- windows ---
 
-CWnd* CWnd::GetLastActivePopup() { return this; }
-
 BOOL CWnd::IsIconic() const {
   if (!m_hWnd) return FALSE;
   GdkWindow* window = gtk_widget_get_window(static_cast<GtkWidget*>(m_hWnd));
@@ -389,7 +387,7 @@ void CWnd::GetClientRect(CRect* rect) const {
 // GTK erases and paints its windows itself; there is nothing to pass on.
 std::intptr_t CWnd::SendMessage(UINT, std::uintptr_t, std::intptr_t) { return 0; }
 
-CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {}
+CPaintDC::CPaintDC(CWnd*) {}
 
 CPaintDC::~CPaintDC() = default;
 

@@ -189,8 +189,7 @@ OpenerResult StartOpener(const std::string& fullPath, int boundMilliseconds) {
 
 CGlobalBuffer::CGlobalBuffer(std::size_t size)
     : m_pData(static_cast<unsigned char*>(sys.calloc(size > 0 ? size : 1, 1))),
-      m_nSize(m_pData ? size : 0),
-      m_hMemory(m_pData) {}
+      m_nSize(m_pData ? size : 0) {}
 
 CGlobalBuffer::~CGlobalBuffer() { std::free(m_pData); }
 

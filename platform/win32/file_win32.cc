@@ -1,4 +1,6 @@
 // Files over the system's handles, opened with share mode 0.
+#include <map>
+
 #include "platform/file.h"
 #include "platform/system.h"
 #include "platform/win32/win32_api.h"
@@ -26,6 +28,15 @@ static_assert(SameCause(win32::kGenericError, CFileException::genericException) 
                   SameCause(win32::kEndOfFile, CFileException::endOfFile),
               "the system's error causes are the file exception's");
 
+// The least trusted zone of origin that each new file is to carry, by its
+// handle: only this backend's new files carry one.
+std::map<std::intptr_t, int> g_originZones;
+
+int OriginZoneOf(std::intptr_t file) {
+  const auto found = g_originZones.find(file);
+  return found == g_originZones.end() ? win32::kNoZone : found->second;
+}
+
 // A system error code of 0 is no error and raises nothing.
 void ThrowOsError(unsigned long error, const std::string& fileName = std::string()) {
   if (error == 0) return;
@@ -33,8 +44,6 @@ void ThrowOsError(unsigned long error, const std::string& fileName = std::string
 }
 
 }  // namespace
-
-CFile::~CFile() { Abort(); }
 
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Abort();
@@ -91,21 +100,14 @@ void CFile::Close() {
   ThrowOsError(win32::FileClose(file));
 }
 
-void CFile::Abort() {
-  try {
-    Close();
-  } catch (const CFileException&) {
-  }
-}
-
-CNewFile::~CNewFile() { Discard(); }
-
 BOOL CNewFile::Create(const std::string& fileName) {
   Discard();
-  m_nOriginZone = -1;
   std::string fullPath;
   const std::intptr_t file = win32::NewFileCreate(fileName, fullPath);
   if (file == win32::kNoFile) return FALSE;
+  // Whatever a handle of this value was before, this file is what it
+  // names now.
+  g_originZones.erase(file);
   m_hFile = file;
   m_strFileName = fullPath;
   return TRUE;
@@ -117,7 +119,9 @@ BOOL CNewFile::Commit() {
   const std::string fullPath = m_strFileName;
   m_hFile = kNoHandle;
   m_strFileName.clear();
-  const unsigned long sealed = win32::NewFileSeal(file, fullPath, m_nOriginZone);
+  const int zone = OriginZoneOf(file);
+  g_originZones.erase(file);
+  const unsigned long sealed = win32::NewFileSeal(file, fullPath, zone);
   if (sealed != 0) {
     win32::FileClose(file);
     ThrowOsError(sealed, fullPath);
@@ -129,11 +133,17 @@ BOOL CNewFile::Commit() {
 }
 
 // The file was made to go with its last handle.
-void CNewFile::Discard() { Abort(); }
+void CNewFile::Discard() {
+  g_originZones.erase(m_hFile);
+  Abort();
+}
 
+// A mark taken before Create would be forgotten by it: only an open file
+// takes one.
 void CNewFile::TakeOriginMark(const std::string& sourceFile) {
+  if (m_hFile == kNoHandle) return;
   const int zone = win32::ZoneOf(sourceFile);
-  if (zone > m_nOriginZone) m_nOriginZone = zone;
+  if (zone > OriginZoneOf(m_hFile)) g_originZones[m_hFile] = zone;
 }
 
 BOOL IsShortNameOfOtherFile(const std::string& fileName) {

@@ -1,5 +1,8 @@
 // System services of the Windows backend: folders, drives, launching, the
 // copy buffer and the program's own path.
+#include <map>
+#include <new>
+
 #include "platform/backend.h"
 #include "platform/system.h"
 #include "platform/win32/win32_api.h"
@@ -7,6 +10,10 @@
 namespace {
 
 constexpr unsigned kShiftJisCodePage = 932;
+
+// The system's handle of each block, by the block's data: only this
+// backend's blocks have one.
+std::map<const unsigned char*, void*> g_blockHandles;
 
 }  // namespace
 
@@ -45,11 +52,27 @@ BOOL DecodeCodePage932(const char* bytes, std::size_t length, std::string& utf8)
 }
 
 CGlobalBuffer::CGlobalBuffer(std::size_t size) {
-  m_pData = win32::AllocateZeroed(size, m_hMemory);
-  if (m_pData) m_nSize = size;
+  void* block = nullptr;
+  unsigned char* data = win32::AllocateZeroed(size, block);
+  if (!data) return;
+  // Without room to note the handle the block could never be freed: it is
+  // memory not had.
+  try {
+    g_blockHandles.emplace(data, block);
+  } catch (const std::bad_alloc&) {
+    win32::Free(block);
+    return;
+  }
+  m_pData = data;
+  m_nSize = size;
 }
 
-CGlobalBuffer::~CGlobalBuffer() { win32::Free(m_hMemory); }
+CGlobalBuffer::~CGlobalBuffer() {
+  const auto found = g_blockHandles.find(m_pData);
+  if (found == g_blockHandles.end()) return;
+  win32::Free(found->second);
+  g_blockHandles.erase(found);
+}
 
 namespace platform {
 

@@ -1,5 +1,7 @@
 // Windows, painting, the modal dialog, message boxes and help on the
 // system's user interface.
+#include <map>
+
 #include "platform/backend.h"
 #include "platform/dialog.h"
 #include "platform/win32/win32_api.h"
@@ -41,11 +43,6 @@ class DialogAdapter final : public win32::DialogHandlers {
 
 }  // namespace
 
-// The program's only pop-ups over its dialog are message boxes, which are
-// modal and gone before the next one is asked for: the dialog itself is
-// always the window to own the next one.
-CWnd* CWnd::GetLastActivePopup() { return this; }
-
 BOOL CWnd::IsIconic() const { return win32::IsMinimised(m_hWnd) ? TRUE : FALSE; }
 
 void CWnd::SetIcon(HICON icon, BOOL bigIcon) {
@@ -61,11 +58,31 @@ std::intptr_t CWnd::SendMessage(UINT message, std::uintptr_t wParam, std::intptr
   return win32::Send(m_hWnd, message, wParam, lParam);
 }
 
-CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {
-  m_hDC = win32::BeginPainting(m_pWnd->m_hWnd, m_pState);
+namespace {
+
+// What ending each painting needs, by its CPaintDC: only this backend's
+// painting has it.
+struct Painting {
+  void* window;
+  void* state;
+};
+std::map<const CPaintDC*, Painting> g_paintings;
+
+}  // namespace
+
+// The painting is noted before it begins, so that nothing can fail between
+// beginning it and noting how it ends.
+CPaintDC::CPaintDC(CWnd* wnd) {
+  Painting& painting = g_paintings[this];
+  painting = Painting{wnd->m_hWnd, nullptr};
+  m_hDC = win32::BeginPainting(painting.window, painting.state);
 }
 
-CPaintDC::~CPaintDC() { win32::EndPainting(m_pWnd->m_hWnd, m_pState); }
+CPaintDC::~CPaintDC() {
+  const auto found = g_paintings.find(this);
+  win32::EndPainting(found->second.window, found->second.state);
+  g_paintings.erase(found);
+}
 
 void CPaintDC::DrawIcon(int x, int y, HICON icon) {
   win32::DrawIconAt(m_hDC, x, y, FromIcon(icon));

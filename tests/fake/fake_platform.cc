@@ -139,8 +139,6 @@ using fake::Platform;
 
 // --- files ---
 
-CFile::~CFile() { Abort(); }
-
 BOOL CFile::Open(const std::string& fileName, UINT openFlags) {
   Platform& p = Platform::Current();
   const bool write = (openFlags & modeWrite) != 0;
@@ -273,15 +271,6 @@ void CFile::Close() {
   p.log.push_back("close " + name);
   p.MaybeFail(Op::Close, name);
 }
-
-void CFile::Abort() {
-  try {
-    Close();
-  } catch (const CFileException&) {
-  }
-}
-
-CNewFile::~CNewFile() { Discard(); }
 
 BOOL CNewFile::Create(const std::string& fileName) {
   Platform& p = Platform::Current();
@@ -424,8 +413,6 @@ namespace {
 int g_iconResource;  // the address stands for the program's icon
 }
 
-CWnd* CWnd::GetLastActivePopup() { return this; }
-
 BOOL CWnd::IsIconic() const { return Platform::Current().iconic; }
 
 void CWnd::SetIcon(HICON icon, BOOL bigIcon) {
@@ -440,9 +427,7 @@ std::intptr_t CWnd::SendMessage(UINT message, std::uintptr_t wParam, std::intptr
   return 0;
 }
 
-CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(7) {
-  Platform::Current().log.push_back("paint-begin");
-}
+CPaintDC::CPaintDC(CWnd*) : m_hDC(7) { Platform::Current().log.push_back("paint-begin"); }
 
 CPaintDC::~CPaintDC() { Platform::Current().log.push_back("paint-end"); }
 

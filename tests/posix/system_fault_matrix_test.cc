@@ -432,12 +432,11 @@ TEST(SystemFaultMatrix, EverySystemCallFailingAtEveryOccurrenceKeepsTheRules) {
 
 // --- the windows, scripted ---
 
-CWnd* CWnd::GetLastActivePopup() { return this; }
 BOOL CWnd::IsIconic() const { return FALSE; }
 void CWnd::SetIcon(HICON, BOOL) {}
 void CWnd::GetClientRect(CRect* rect) const { *rect = CRect{0, 0, 160, 40}; }
 std::intptr_t CWnd::SendMessage(UINT, std::uintptr_t, std::intptr_t) { return 0; }
-CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {}
+CPaintDC::CPaintDC(CWnd*) {}
 CPaintDC::~CPaintDC() = default;
 void CPaintDC::DrawIcon(int, int, HICON) {}
 int GetSystemMetrics(int) { return 32; }
