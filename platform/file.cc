@@ -5,9 +5,11 @@
 CFile::~CFile() { Abort(); }
 
 void CFile::Abort() {
+  // Also on the way out of a failed read or a lack of memory, where the
+  // close's own report cannot be had either: a destructor must not throw.
   try {
     Close();
-  } catch (const CFileException&) {
+  } catch (...) {
   }
 }
 
