@@ -19,7 +19,7 @@
 # are cross-built and judged under Wine by the Windows fault matrix, then by
 # the Wine suite: its tests named on a line "Wine: test_a test_b", or all of
 # it. The copy and its builds live in build/mutants/ and are reused across
-# mutants and runs. A whole run takes about half an hour on two cores, which
+# mutants and runs. A whole run takes about 85 minutes on two cores, which
 # is why it is no part of tools/test.sh.
 #
 # Usage: tools/run_mutants.sh [PATCH...]   (default: every patch)
