@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 #include "join/join_app.h"
 #include "platform/progress.h"
 #include "tests/fake/invariants.h"
+#include "tests/matrix_tally.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -138,14 +138,7 @@ std::string How(int cause) {
 }
 
 TEST(FaultMatrix, EveryOperationFailingAtEveryOccurrenceKeepsTheRules) {
-  int runs = 0;
-  int violations = 0;
-  const auto judge = [&](const std::string& where, const Log& broken) {
-    ++runs;
-    for (const std::string& rule : broken) {
-      if (++violations <= 20) ADD_FAILURE() << where << ": " << rule;
-    }
-  };
+  matrix::Tally tally([](const std::string& line) { ADD_FAILURE() << line; });
 
   for (const Scenario& scenario : kScenarios) {
     Log broken;
@@ -154,7 +147,7 @@ TEST(FaultMatrix, EveryOperationFailingAtEveryOccurrenceKeepsTheRules) {
         (scenario.join != Join::None && !scenario.cancel)) {
       broken.push_back("the run without a fault did not end as it should");
     }
-    judge(std::string(scenario.name) + ", no fault", broken);
+    tally.Judge(std::string(scenario.name) + ", no fault", broken);
 
     for (const Fault& fault : kFaults) {
       for (int nth = 1;; ++nth) {
@@ -166,14 +159,14 @@ TEST(FaultMatrix, EveryOperationFailingAtEveryOccurrenceKeepsTheRules) {
             LastPress(*log) != LastPress(clean)) {
           broken.push_back("the second press did not do what the first would have");
         }
-        judge(std::string(scenario.name) + ", " + fake::kOpNames[static_cast<int>(fault.op)] +
-                  " #" + std::to_string(nth) + " failing: " + How(fault.cause),
-              broken);
+        tally.Judge(std::string(scenario.name) + ", " + fake::kOpNames[static_cast<int>(fault.op)] +
+                        " #" + std::to_string(nth) + " failing: " + How(fault.cause),
+                    broken);
       }
     }
   }
-  std::printf("fault matrix: %d runs, %d violations\n", runs, violations);
-  EXPECT_EQ(violations, 0);
+  tally.Print("fault matrix");
+  EXPECT_EQ(tally.violations(), 0);
 }
 
 }  // namespace

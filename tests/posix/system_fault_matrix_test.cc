@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +27,7 @@
 #include "platform/posix/system_calls.h"
 #include "platform/progress_backend.h"
 #include "tests/fake/invariants.h"
+#include "tests/matrix_tally.h"
 #include "tests/posix/posix_test_util.h"
 #include "tests/test_util.h"
 
@@ -386,21 +386,14 @@ TEST(SystemFaultMatrix, EverySystemCallFailingAtEveryOccurrenceKeepsTheRules) {
   g_real.fdatasync = [](int) { return 0; };
   for (std::size_t i = 0; i < std::size(kFaults); ++i) kFaults[i].install(static_cast<int>(i));
 
-  int runs = 0;
-  int violations = 0;
-  const auto judge = [&](const std::string& where, const Log& broken) {
-    ++runs;
-    for (const std::string& rule : broken) {
-      if (++violations <= 20) ADD_FAILURE() << where << ": " << rule;
-    }
-  };
+  matrix::Tally tally([](const std::string& line) { ADD_FAILURE() << line; });
   for (const Scenario& scenario : kScenarios) {
     Log broken;
     const Shown clean = *RunOnce(place, scenario, -1, 0, 0, broken);
     if (clean.named != (scenario.join != Join::None && !scenario.cancel)) {
       broken.push_back("the run without a fault did not end as it should");
     }
-    judge(std::string(scenario.name) + ", no fault", broken);
+    tally.Judge(std::string(scenario.name) + ", no fault", broken);
 
     for (std::size_t call = 0; call < std::size(kFaults); ++call) {
       for (const int error : kFaults[call].errors) {
@@ -414,18 +407,18 @@ TEST(SystemFaultMatrix, EverySystemCallFailingAtEveryOccurrenceKeepsTheRules) {
               (shown->texts != clean.texts || shown->named != clean.named)) {
             broken.push_back("a call taken again did not end as the run without a fault");
           }
-          judge(std::string(scenario.name) + ", " + kFaults[call].name + " #" +
-                    std::to_string(nth) + " failing with " +
-                    (error == kShort ? "a short count" : std::strerror(error)),
-                broken);
+          tally.Judge(std::string(scenario.name) + ", " + kFaults[call].name + " #" +
+                          std::to_string(nth) + " failing with " +
+                          (error == kShort ? "a short count" : std::strerror(error)),
+                      broken);
         }
       }
     }
   }
   posix::sys = system;
   ::close(libraryFd);
-  std::printf("system fault matrix: %d runs, %d violations\n", runs, violations);
-  EXPECT_EQ(violations, 0);
+  tally.Print("system fault matrix");
+  EXPECT_EQ(tally.violations(), 0);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "join/join_app.h"
 #include "platform/file.h"
 #include "platform/win32/win32_api.h"
+#include "tests/matrix_tally.h"
 #include "tests/test_util.h"
 #include "tests/wine/fault_hooks.h"
 
@@ -352,33 +353,27 @@ int main(int argc, char** argv) {
   }
   faults::Install();
   const fs::path folder = fs::absolute(argv[1]) / "run";
-  int runs = 0;
-  int violations = 0;
-  const auto judge = [&](const std::string& where, const std::vector<std::string>& broken) {
-    ++runs;
-    for (const std::string& rule : broken) {
-      if (++violations <= 20) std::printf("FAIL %s: %s\n", where.c_str(), rule.c_str());
-    }
-  };
+  matrix::Tally tally([](const std::string& line) { std::printf("FAIL %s\n", line.c_str()); });
   std::set<int> struck;
   for (const Scenario& scenario : kScenarios) {
-    judge(std::string(scenario.name) + ", no fault", *RunOnce(folder, scenario, 0, 0));
+    tally.Judge(std::string(scenario.name) + ", no fault", *RunOnce(folder, scenario, 0, 0));
     for (int fault = 0; fault < faults::Count(); ++fault) {
       for (int nth = 1;; ++nth) {
         const std::optional<std::vector<std::string>> broken =
             RunOnce(folder, scenario, fault, nth);
         if (!broken) break;
         struck.insert(fault);
-        judge(std::string(scenario.name) + ", " + faults::Name(fault) + " #" + std::to_string(nth),
-              *broken);
+        tally.Judge(
+            std::string(scenario.name) + ", " + faults::Name(fault) + " #" + std::to_string(nth),
+            *broken);
       }
     }
   }
   // A row that never struck is a call the backend no longer makes.
   for (int fault = 0; fault < faults::Count(); ++fault) {
-    if (struck.count(fault) == 0) judge(faults::Name(fault), {"the call was never made"});
+    if (struck.count(fault) == 0) tally.Judge(faults::Name(fault), {"the call was never made"});
   }
   Clear(folder);
-  std::printf("windows fault matrix: %d runs, %d violations\n", runs, violations);
-  return violations == 0 ? 0 : 1;
+  tally.Print("windows fault matrix");
+  return tally.violations() == 0 ? 0 : 1;
 }
